@@ -1,0 +1,17 @@
+// The installer log: one append-only text file shared with the back-end
+// tools. Every entry is a local timestamp, ": " and the caller's text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Appends one entry. Dropped silently when no log path is set or the file
+// cannot be opened.
+void write_log(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The current local time as "%Y-%m-%dT%T%z", at most len - 1 characters.
+void get_date(char *buf, std::size_t len);
+
+// Appends one entry holding `bytes` exactly as they are (command output may
+// carry any byte, NUL included).
+void write_log_bytes(const char *bytes, std::size_t size);

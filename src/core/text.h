@@ -1,0 +1,34 @@
+// Small text helpers used across the installer: printf-style formatting
+// into std::string, the explicit 4095-character cut, message catalogue
+// lookup and the shell-quoting helper.
+#pragma once
+
+#include <libintl.h>
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#define _(text) gettext(text)
+#define N_(text) text
+
+// Texts composed into the classic 4096-byte buffers hold at most this many
+// characters.
+inline constexpr std::size_t kTextMax = 4095;
+
+std::string vstrprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+std::string strprintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Cuts `text` to at most `max` characters.
+std::string cut_text(std::string text, std::size_t max = kTextMax);
+
+// printf-style formatting followed by the cut to `kTextMax` characters.
+std::string strprintf_cut(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// True when `text` can stand on a shell command line as one word unquoted.
+bool is_shell_safe(std::string_view text);
+
+// Shell-safe text comes back byte for byte; anything else is single-quoted so
+// that the shell sees exactly the original text as one word.
+std::string shell_quote(std::string_view text);

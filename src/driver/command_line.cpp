@@ -1,0 +1,87 @@
+#include "driver/command_line.h"
+
+#include <popt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "core/run_state.h"
+#include "core/text.h"
+
+namespace {
+
+char *log_path_arg = nullptr;
+
+struct poptOption options_table[] = {
+    {"install", 'i', POPT_ARG_NONE, &unattended_install, 0, nullptr, nullptr},
+    {"remove", 'r', POPT_ARG_NONE, &unattended_remove, 0, nullptr, nullptr},
+    {"force", 'f', POPT_ARG_NONE, &force_mode, 0, nullptr, nullptr},
+    {"help", 'h', POPT_ARG_NONE, &help, 0, nullptr, nullptr},
+    {"version", 'v', POPT_ARG_NONE, &show_version, 0, nullptr, nullptr},
+    {"log-path", '\0', POPT_ARG_STRING, &log_path_arg, 0, nullptr, nullptr},
+    {nullptr, '\0', 0, nullptr, 0, nullptr, nullptr},
+};
+
+struct ContextRelease {
+    void operator()(poptContext context) const { poptFreeContext(context); }
+};
+
+} // namespace
+
+void parseCmdLine(int argc, const char **argv)
+{
+    std::unique_ptr<poptContext_s, ContextRelease> context(
+        poptGetContext("install", argc, argv, options_table, 0));
+    poptReadDefaultConfig(context.get(), 1);
+
+    int code = poptGetNextOpt(context.get());
+    if (code < -1) {
+        std::fprintf(stderr, _("%s: bad argument %s: %s\n"), progName.c_str(),
+                     poptBadOption(context.get(), POPT_BADOPTION_NOALIAS), poptStrerror(code));
+        usage(2);
+    }
+    if (const char *leftover = poptGetArg(context.get())) {
+        std::fprintf(stderr, _("%s: bad argument %s\n"), progName.c_str(), leftover);
+        usage(2);
+    }
+    if (unattended_install && unattended_remove) {
+        std::fprintf(stderr,
+                     _("%s: unattended installing and unattended removal cannot be performed simultaneosly.\n"),
+                     progName.c_str());
+        std::exit(2);
+    }
+    if (unattended_install || unattended_remove)
+        unattended = 1;
+    if (log_path_arg != nullptr) {
+        if (std::strlen(log_path_arg) > kLogPathMax) {
+            std::fprintf(stderr, _("%s: the log path is longer than %u characters\n"), progName.c_str(),
+                         kLogPathMax);
+            std::exit(2);
+        }
+        log_path = std::string(log_path_arg);
+        std::free(log_path_arg);
+        log_path_arg = nullptr;
+    }
+}
+
+void usage(int errCode)
+{
+    std::fprintf(stderr, _("%s installer %s\n"), PRODUCT_NAME, PRODUCT_VERSION);
+    std::fputs(_("Usage: install [OPTION]\n"), stderr);
+    std::fputs(_("       -i,--install                automatic (unattended) installation or upgrade \n"), stderr);
+    std::fputs(_("       -r,--remove                 automatic (unattended) removal \n"), stderr);
+    std::fputs(_("       -f,--force                  forced removing mode: skip errors and try to do as much as "
+                 "possible \n"),
+               stderr);
+    std::fputs(_("       -h,--help                   display this help text\n"), stderr);
+    std::fputs(_("       -v,--version                report version\n"), stderr);
+    std::exit(errCode);
+}
+
+void report_ver()
+{
+    std::fprintf(stderr, _("%s installation %s\n"), PRODUCT_NAME, PRODUCT_VERSION);
+    std::exit(0);
+}

@@ -1,0 +1,94 @@
+#include <libintl.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/log.h"
+#include "core/run_state.h"
+#include "core/text.h"
+#include "driver/command_line.h"
+#include "driver/installation.h"
+#include "driver/wizard.h"
+#include "host/locate.h"
+#include "screen/dialog.h"
+#include "screen/terminal_guard.h"
+
+int main(int argc, char **argv)
+{
+    int reboot_required = 0;
+    progName = argc > 0 && argv[0] != nullptr ? argv[0] : "install";
+    progPath = getProgPath(progName);
+    std::size_t slash = progPath.rfind('/');
+    dirPath = slash == std::string::npos ? std::string() : progPath.substr(0, slash == 0 ? 1 : slash);
+
+    if (!dirPath.empty() && chdir(dirPath.c_str()) != 0) {
+        // The package root is looked for from wherever we are.
+    }
+    if (chdir("..") != 0) {
+        // Same: relative package paths then fail with their own messages.
+    }
+
+    std::setlocale(LC_ALL, "");
+    std::string locale_path = cut_text(strprintf("%s/../resources", dirPath.empty() ? "." : dirPath.c_str()));
+    bindtextdomain("install", locale_path.c_str());
+    textdomain("install");
+
+    parseCmdLine(argc, const_cast<const char **>(argv));
+    if (show_version)
+        report_ver();
+    if (!log_path)
+        log_path = DEFAULT_LOG_PATH;
+    if (help)
+        usage(0);
+
+    check_root(progName.c_str());
+    write_log("\n\n%s %s Installer started.\n", PRODUCT_NAME, PRODUCT_VERSION);
+
+    if (unattended) {
+        write_log("Unattended install mode.\n");
+    } else {
+        std::string reason = screen_unusable_reason();
+        if (!reason.empty()) {
+            std::string message = strprintf(
+                _("The installer cannot start its text screen: %s.\nRun it with -i (install or upgrade) or -r "
+                  "(remove) to work without a screen.\n"),
+                reason.c_str());
+            std::fputs(message.c_str(), stderr);
+            write_log("%s", message.c_str());
+            insExit(1);
+        }
+        setup_console_level();
+        if (!start_screen()) {
+            restore_console_level();
+            std::string message = strprintf(
+                _("The installer cannot start its text screen: %s.\nRun it with -i (install or upgrade) or -r "
+                  "(remove) to work without a screen.\n"),
+                _("the screen library failed to start"));
+            std::fputs(message.c_str(), stderr);
+            write_log("%s", message.c_str());
+            insExit(1);
+        }
+        show_header();
+    }
+
+    setenv("KST_WRAPPER_LIBREPO", "", 1);
+
+    show_welcome_screen();
+    check_restrictions();
+    install_full();
+
+    reboot_required = show_finish_screen(action, reboot_required, reboot_required) != 0 && reboot_required;
+
+    if (innewt) {
+        stop_screen();
+        restore_console_level();
+    }
+    if (reboot_required) {
+        write_log("Going to reboot...\n");
+        execl("/sbin/reboot", "/sbin/reboot", static_cast<char *>(nullptr));
+    }
+    return 0;
+}

@@ -1,0 +1,139 @@
+#include "screen/agreement.h"
+
+#include <newt.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "core/run_state.h"
+#include "core/text.h"
+#include "screen/buttons.h"
+#include "screen/dialog.h"
+#include "screen/newt_handles.h"
+
+namespace {
+
+// The closing screen with an optional check box between text and bar.
+int finish_screen(const std::string &title, const std::string &text, newtComponent checkbox, newtGrid bar,
+                  newtComponent reboot, newtComponent exit, int show_reboot, int reboot_is_default)
+{
+    std::string text_buf = text;
+    std::string title_buf = title;
+    newtComponent block = newtTextboxReflowed(-1, -1, text_buf.data(), width - 2, 0, 0, 0);
+    int rows = checkbox != nullptr ? 3 : 2;
+    newtGrid grid = newtCreateGrid(1, rows);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    if (checkbox != nullptr)
+        newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, checkbox, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, rows - 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    ScreenForm form(newtForm(nullptr, nullptr, 0));
+    newtGridAddComponentsToForm(grid, form.get(), 1);
+    newtGridWrappedWindow(grid, title_buf.data());
+    form.window_opened();
+    newtGridFree(grid, 1);
+    bool reboot_first = show_reboot && reboot != nullptr && reboot_is_default;
+    newtFormSetCurrent(form.get(), reboot_first ? reboot : exit);
+    newtComponent ended = newtRunForm(form.get());
+    return (show_reboot && reboot != nullptr && ended == reboot) ? 1 : 0;
+}
+
+void release_unplaced(newtComponent a, newtComponent b)
+{
+    if (a != nullptr)
+        newtComponentDestroy(a);
+    if (b != nullptr)
+        newtComponentDestroy(b);
+}
+
+} // namespace
+
+void addNewtHeader(const char *title)
+{
+    newtPushHelpLine(_("  <Tab> to switch between elements  |  <Space> to select"));
+    newtDrawRootText(0, 0, title);
+}
+
+int scrAgreement(const char *title, int def_butt, const char *filename, int mode)
+{
+    if (!innewt)
+        return 1;
+    newtComponent accept = nullptr;
+    newtComponent decline = nullptr;
+    newtGrid bar = mode == AGRT_LIC ? licenseButtons(width, &accept, &decline) : cepButtons(width, &accept, &decline);
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(filename, "r"), &std::fclose);
+    if (!file) {
+        int error = errno;
+        newtGridFree(bar, 1);
+        release_unplaced(accept, decline);
+        Error(1, _("Could not read %s: %s\n"), filename, std::strerror(error));
+    }
+    std::string text(kAgreementMax, '\0');
+    std::size_t got = std::fread(text.data(), 1, kAgreementMax, file.get());
+    text.resize(got);
+    file.reset();
+    // A NUL in the file ends the text, as it ends any C string shown on screen.
+    text.resize(std::min(text.size(), text.find('\0')));
+
+    int cols = 0;
+    int rows = 0;
+    newtGetScreenSize(&cols, &rows);
+    int box_width = std::min(cols, 64);
+    int box_height = std::max(rows - 14, kAgreementMinRows);
+    newtComponent box = newtTextbox(0, 0, box_width, box_height, NEWT_FLAG_WRAP | NEWT_FLAG_SCROLL);
+    newtTextboxSetText(box, text.c_str());
+
+    newtGrid grid = newtCreateGrid(1, 2);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    ScreenForm form(newtForm(nullptr, nullptr, 0));
+    newtGridAddComponentsToForm(grid, form.get(), 1);
+    std::string title_buf = title != nullptr ? title : "";
+    newtGridWrappedWindow(grid, title_buf.data());
+    form.window_opened();
+    newtGridFree(grid, 1);
+    newtFormSetCurrent(form.get(), def_butt == 1 ? accept : decline);
+    newtComponent ended = newtRunForm(form.get());
+    return ended == decline ? 0 : 1;
+}
+
+int scrFinished(const char *title, const char *finaltext, int show_reboot, int reboot_is_default)
+{
+    newtComponent reboot = nullptr;
+    newtComponent exit = nullptr;
+    newtGrid bar = finishButtons(width, &reboot, &exit, show_reboot);
+    std::string text = cut_text(finaltext);
+    std::string title_buf = cut_text(title);
+    if (!innewt) {
+        release_unplaced(reboot, exit);
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+        return 0;
+    }
+    return finish_screen(title_buf, text, nullptr, bar, reboot, exit, show_reboot, reboot_is_default);
+}
+
+int scrFinishedWithCheckBox(const char *title, const char *final_text, const char *checkbox_text,
+                            int *checkbox_select, int show_reboot, int reboot_is_default)
+{
+    std::string text = cut_text(final_text);
+    std::string title_buf = cut_text(title);
+    std::string label = cut_text(checkbox_text);
+    char state = *checkbox_select != 0 ? '*' : ' ';
+    if (!innewt) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+        return 0;
+    }
+    newtComponent reboot = nullptr;
+    newtComponent exit = nullptr;
+    newtGrid bar = finishButtons(width, &reboot, &exit, show_reboot);
+    newtComponent checkbox = newtCheckbox(-1, -1, label.c_str(), state, nullptr, &state);
+    int result = finish_screen(title_buf, text, checkbox, bar, reboot, exit, show_reboot, reboot_is_default);
+    *checkbox_select = state == '*' ? 1 : 0;
+    return result;
+}

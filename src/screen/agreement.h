@@ -1,0 +1,17 @@
+// The header line, the agreement screen and the finish screens.
+#pragma once
+
+#include <cstddef>
+
+enum AGRT_MODE { AGRT_LIC = 0, AGRT_CEP = 1 };
+
+// Bytes of an agreement file that are shown.
+inline constexpr std::size_t kAgreementMax = 65535;
+// Rows the agreement box keeps however small the terminal is.
+inline constexpr int kAgreementMinRows = 1;
+
+void addNewtHeader(const char *title);
+int scrAgreement(const char *title, int def_butt, const char *filename, int mode);
+int scrFinished(const char *title, const char *finaltext, int show_reboot, int reboot_is_default);
+int scrFinishedWithCheckBox(const char *title, const char *final_text, const char *checkbox_text,
+                            int *checkbox_select, int show_reboot, int reboot_is_default);

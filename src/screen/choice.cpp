@@ -1,0 +1,271 @@
+#include "screen/choice.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/run_state.h"
+#include "core/text.h"
+#include "screen/buttons.h"
+#include "screen/dialog.h"
+#include "screen/newt_handles.h"
+
+namespace {
+
+int count_entries(const list_s *list)
+{
+    int count = 0;
+    while (list[count].name != nullptr)
+        ++count;
+    return count;
+}
+
+// Runs `form` until it ends on something other than `cancel`, or on a
+// cancel the user confirms. True when the cancel was taken.
+bool run_with_cancel_confirmation(newtComponent form, newtComponent cancel, newtComponent *ended)
+{
+    while (true) {
+        *ended = newtRunForm(form);
+        if (*ended != cancel || cancel == nullptr)
+            return false;
+        if (Cancel(0))
+            return true;
+    }
+}
+
+// The list column shared by the list box and the radio buttons.
+struct ListColumn {
+    newtComponent inner;
+    newtComponent scrollbar;
+};
+
+ListColumn list_column(int entries, int height, int width, bool radio)
+{
+    ListColumn column{nullptr, nullptr};
+    if (entries > height)
+        column.scrollbar = newtVerticalScrollbar(-1, -1, height, NEWT_COLORSET_CHECKBOX, NEWT_COLORSET_ACTLISTBOX);
+    column.inner = newtForm(column.scrollbar, nullptr, 0);
+    if (radio)
+        newtFormSetBackground(column.inner, NEWT_COLORSET_CHECKBOX);
+    newtFormSetHeight(column.inner, height);
+    (void)width;
+    return column;
+}
+
+newtGrid close_column(ListColumn column, int height, int width, bool radio)
+{
+    if (width != 0)
+        newtFormSetWidth(column.inner, width + 10);
+    newtComponent right = column.scrollbar;
+    if (right == nullptr) {
+        right = newtForm(nullptr, nullptr, 0);
+        if (radio)
+            newtFormSetBackground(right, NEWT_COLORSET_CHECKBOX);
+        newtFormSetWidth(right, 2);
+        newtFormSetHeight(right, height);
+    }
+    return newtGridHCloseStacked(NEWT_GRID_COMPONENT, column.inner, NEWT_GRID_COMPONENT, right, NEWT_GRID_EMPTY);
+}
+
+} // namespace
+
+newtComponent scrChoiseForm(const char *title, const char *text, newtGrid btns)
+{
+    std::string text_buf = cut_text(text);
+    std::string title_buf = cut_text(title);
+    newtComponent block = newtTextboxReflowed(-1, -1, text_buf.data(), width - 2, 0, 0, 0);
+    newtGrid grid = newtCreateGrid(1, 2);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, btns, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    newtComponent form = newtForm(nullptr, nullptr, 0);
+    newtGridAddComponentsToForm(grid, form, 1);
+    newtGridWrappedWindow(grid, title_buf.data());
+    newtGridFree(grid, 1);
+    return form;
+}
+
+int scrChoise(const char *title, const char *text, int def_btn, int print_in_newt)
+{
+    if (!innewt) {
+        if (print_in_newt) {
+            std::printf("%s\n", text);
+            std::fflush(stdout);
+        }
+        return 1;
+    }
+    newtComponent next = nullptr;
+    newtComponent cancel = nullptr;
+    newtGrid bar = installButtons(width, &next, &cancel);
+    ScreenForm form(scrChoiseForm(title, text, bar));
+    form.window_opened();
+    newtFormSetCurrent(form.get(), def_btn == 1 ? next : cancel);
+    int result = 1;
+    newtComponent ended = nullptr;
+    if (def_btn == 1) {
+        result = run_with_cancel_confirmation(form.get(), cancel, &ended) ? 0 : 1;
+    } else {
+        ended = newtRunForm(form.get());
+        result = ended == cancel ? 0 : 1;
+    }
+    return result;
+}
+
+int scrChoiseRetry(const char *title, const char *text, int def_btn)
+{
+    if (!innewt)
+        return 1;
+    newtComponent retry = nullptr;
+    newtComponent cancel = nullptr;
+    newtGrid bar = installButtonsWithTxt(width, &retry, &cancel, _("Retry"), _("Cancel"));
+    ScreenForm form(scrChoiseForm(title, text, bar));
+    form.window_opened();
+    newtFormSetCurrent(form.get(), retry);
+    newtComponent ended = nullptr;
+    if (def_btn == 1)
+        return run_with_cancel_confirmation(form.get(), cancel, &ended) ? 0 : 1;
+    ended = newtRunForm(form.get());
+    return ended == cancel ? 0 : 1;
+}
+
+int scrChoiseNextSkipCancel(const char *title, const char *text, int /*def_btn*/)
+{
+    if (!innewt)
+        return 1;
+    newtComponent next = nullptr;
+    newtComponent skip = nullptr;
+    newtComponent cancel = nullptr;
+    newtGrid bar = installButtonsNextSkipCancel(width, &next, &skip, &cancel, _("Next"), _("Skip"), _("Cancel"));
+    ScreenForm form(scrChoiseForm(title, text, bar));
+    form.window_opened();
+    newtFormSetCurrent(form.get(), next);
+    newtComponent ended = newtRunForm(form.get());
+    if (ended == cancel)
+        return 0;
+    if (ended == skip)
+        return 1;
+    return 2;
+}
+
+newtGrid listBoxGrid(newtComponent *pListBox, int height, int list_width, const list_s *list, const char *current)
+{
+    int entries = count_entries(list);
+    ListColumn column = list_column(entries, height, list_width, false);
+    for (int i = 0; i < entries; ++i) {
+        newtListboxAppendEntry(*pListBox, list[i].name, reinterpret_cast<void *>(static_cast<intptr_t>(list[i].id)));
+        if (current != nullptr && std::strcmp(list[i].name, current) == 0)
+            newtListboxSetCurrent(*pListBox, i);
+    }
+    newtFormAddComponent(column.inner, *pListBox);
+    return close_column(column, height, list_width, false);
+}
+
+newtGrid listGrid(newtComponent *pListBox, int height, int list_width, const list_s *list, const char *current)
+{
+    int entries = count_entries(list);
+    ListColumn column = list_column(entries, height, list_width, true);
+    newtComponent previous = nullptr;
+    for (int j = 0; j < entries; ++j) {
+        bool selected = current != nullptr && std::strcmp(list[j].name, current) == 0;
+        pListBox[j] = newtRadiobutton(0, j, list[j].name, selected ? 1 : 0, previous);
+        previous = pListBox[j];
+        newtFormAddComponent(column.inner, pListBox[j]);
+    }
+    return close_column(column, height, list_width, true);
+}
+
+int scrSelectAction(const char *title, const char *text, const list_s *types, int def)
+{
+    std::string text_buf = cut_text(text);
+    int entries = count_entries(types);
+    int height = entries + 1;
+    if (!innewt)
+        return 1;
+    newtComponent block = newtTextboxReflowed(1, 1, text_buf.data(), width - 2, 0, 0, 0);
+    newtComponent listbox = newtListbox(0, 0, 2, NEWT_FLAG_RETURNEXIT);
+    newtGrid column = listBoxGrid(&listbox, height, 30, types, types[def].name);
+    newtComponent next = nullptr;
+    newtComponent cancel = nullptr;
+    newtGrid bar = installButtons(width, &next, &cancel);
+
+    newtGrid grid = newtCreateGrid(1, 3);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, 0, 0);
+    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
+    newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    ScreenForm form(newtForm(nullptr, nullptr, 0));
+    newtGridAddComponentsToForm(grid, form.get(), 1);
+    std::string title_buf = title != nullptr ? title : "";
+    newtGridWrappedWindow(grid, title_buf.data());
+    form.window_opened();
+    newtGridFree(grid, 1);
+
+    newtComponent ended = nullptr;
+    if (run_with_cancel_confirmation(form.get(), cancel, &ended))
+        return -1;
+    return static_cast<int>(reinterpret_cast<intptr_t>(newtListboxGetCurrent(listbox)));
+}
+
+int scrSelectComponents(const char *title, const char *text, const list_s *types, int def)
+{
+    int entries = count_entries(types);
+    int height = entries + 1;
+    if (!innewt)
+        return 1;
+    newtComponent label = newtLabel(1, 1, text);
+    std::vector<newtComponent> radios(static_cast<std::size_t>(entries) + 1, nullptr);
+    newtGrid column = listGrid(radios.data(), height, 30, types, types[def].name);
+    newtComponent next = nullptr;
+    newtComponent cancel = nullptr;
+    newtGrid bar = installButtons(width, &next, &cancel);
+
+    newtGrid grid = newtCreateGrid(1, 3);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, label, 0, 0, 0, 0, 0, 0);
+    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
+    newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    ScreenForm form(newtForm(nullptr, nullptr, 0));
+    newtGridAddComponentsToForm(grid, form.get(), 1);
+    std::string title_buf = title != nullptr ? title : "";
+    newtGridWrappedWindow(grid, title_buf.data());
+    form.window_opened();
+    newtGridFree(grid, 1);
+    newtFormSetCurrent(form.get(), next);
+
+    newtComponent ended = newtRunForm(form.get());
+    if (ended == cancel)
+        return -1;
+    for (int j = 0; j < entries; ++j) {
+        if (newtRadioGetCurrent(radios[static_cast<std::size_t>(j)]) == radios[static_cast<std::size_t>(j)])
+            return types[j].id;
+    }
+    return def;
+}
+
+int srcSelectInstType(const char *title)
+{
+    const list_s types[] = {
+        {_("Express installation (use default settings)"), 1},
+        {_("Advanced installation"), 0},
+        {nullptr, 0},
+    };
+    return scrSelectComponents(title, _("Please select the installation type: "), types, 0);
+}
+
+int scrChoiceCd()
+{
+    newtComponent finish = newtRadiobutton(1, 1, _("Finish installation of additional templates  "), 1, nullptr);
+    newtComponent from_cd = newtRadiobutton(1, 2, _("Install additional templates from optional CD"), 0, finish);
+    newtComponent next = newtButton(0, 0, _(" Next "));
+    newtGrid grid = newtCreateGrid(1, 3);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, finish, 1, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, from_cd, 1, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, next, 20, 1, 0, -1, NEWT_ANCHOR_LEFT, 0);
+    ScreenForm form(newtForm(nullptr, nullptr, 0));
+    newtGridAddComponentsToForm(grid, form.get(), 1);
+    std::string title = _("Install additional templates");
+    newtGridWrappedWindow(grid, title.data());
+    form.window_opened();
+    newtGridFree(grid, 1);
+    newtFormSetCurrent(form.get(), next);
+    newtRunForm(form.get());
+    return newtRadioGetCurrent(finish) == finish ? 2 : 0;
+}

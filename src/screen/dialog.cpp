@@ -1,0 +1,180 @@
+#include "screen/dialog.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "core/log.h"
+#include "core/run_state.h"
+#include "core/text.h"
+#include "screen/newt_handles.h"
+#include "screen/terminal_guard.h"
+
+int console_levels[4] = {0, 0, 0, 0};
+
+namespace {
+
+const char *kPrintkPath = "/proc/sys/kernel/printk";
+
+bool read_printk(int (&levels)[4])
+{
+    std::ifstream in(kPrintkPath);
+    if (!in)
+        return false;
+    for (int &level : levels) {
+        if (!(in >> level))
+            return false;
+    }
+    return true;
+}
+
+void write_printk(const int (&levels)[4])
+{
+    std::FILE *out = std::fopen(kPrintkPath, "w");
+    if (out == nullptr)
+        return;
+    std::fprintf(out, "%d %d %d %d\n", levels[0], levels[1], levels[2], levels[3]);
+    std::fclose(out);
+}
+
+newtComponent reflowed_label(const char *text)
+{
+    Reflowed flowed = reflow_text(text, 60, 5, 5);
+    newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height, NEWT_FLAG_WRAP);
+    newtTextboxSetText(box, flowed.text.c_str());
+    return box;
+}
+
+void message_box(const char *mess, const char *button, const char *title, bool short_text)
+{
+    if (!innewt) {
+        std::puts(mess);
+        return;
+    }
+    int target = 60;
+    if (short_text)
+        target = static_cast<int>(std::min<std::size_t>(std::strlen(mess), 60));
+    Reflowed flowed = reflow_text(mess, target, 5, 5);
+    int flags = NEWT_FLAG_WRAP;
+    int height = flowed.height;
+    if (height > 6) {
+        height = 6;
+        flags |= NEWT_FLAG_SCROLL;
+    }
+    if (short_text)
+        height += 1;
+    newtComponent box = newtTextbox(-1, -1, flowed.width, height, flags);
+    newtTextboxSetText(box, flowed.text.c_str());
+    baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr, box, button, nullptr, 0);
+}
+
+} // namespace
+
+int baseDialog(const char *caption, const char *label, const char *label1, newtComponent co,
+               const char *button0, const char *button1, int defbutton)
+{
+    newtComponent top = label != nullptr ? reflowed_label(label) : nullptr;
+    newtComponent bottom = label1 != nullptr ? reflowed_label(label1) : nullptr;
+
+    newtComponent b0 = nullptr;
+    newtComponent b1 = nullptr;
+    std::string first = button0;
+    std::string second = button1 != nullptr ? button1 : "";
+    newtGrid buttons = button1 != nullptr
+                           ? newtButtonBar(first.data(), &b0, second.data(), &b1, static_cast<char *>(nullptr))
+                           : newtButtonBar(first.data(), &b0, static_cast<char *>(nullptr));
+
+    ScreenForm form(newtForm(nullptr, nullptr, 0));
+    newtGrid grid = newtCreateGrid(1, 4);
+    if (top != nullptr)
+        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, top, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    if (co != nullptr)
+        newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, co, 0, 1, 0, 0, 0, 0);
+    if (bottom != nullptr)
+        newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, bottom, 0, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
+
+    std::string title = caption != nullptr ? caption : "";
+    newtGridWrappedWindow(grid, title.data());
+    form.window_opened();
+    newtGridAddComponentsToForm(grid, form.get(), 1);
+    newtGridFree(grid, 1);
+
+    newtFormSetCurrent(form.get(), defbutton != 0 && b1 != nullptr ? b1 : b0);
+    newtComponent ended = newtRunForm(form.get());
+    form.close();
+    return (ended != nullptr && ended == b1) ? 1 : 0;
+}
+
+void show_message(const char *mess, const char *button)
+{
+    message_box(mess, button, nullptr, false);
+}
+
+void show_message2(const char *mess, const char *button, const char *title)
+{
+    message_box(mess, button, title, false);
+}
+
+void show_strmessage(const char *mess, const char *button)
+{
+    message_box(mess, button, nullptr, true);
+}
+
+int Cancel(int /*err*/)
+{
+    int answer = baseDialog(_("Warning"), _("      Are you sure you want to cancel?"), nullptr, nullptr, _(" Yes "),
+                            _(" No "), 1);
+    return answer == 0 ? 1 : 0;
+}
+
+void Error(int errCode, const char *text, ...)
+{
+    va_list args;
+    va_start(args, text);
+    std::string message = vstrprintf(text, args);
+    va_end(args);
+
+    write_log("Error: %s\n", message.c_str());
+    if (innewt) {
+        baseDialog(_("Error"), message.c_str(), nullptr, nullptr, _(" Exit "), nullptr, 0);
+    } else {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fflush(stderr);
+    }
+    insExit(errCode);
+}
+
+void insExit(int errcode)
+{
+    if (innewt) {
+        stop_screen();
+        restore_console_level();
+    }
+    write_log("Exiting with code %d\n", errcode);
+    std::fflush(stdout);
+    std::exit(errcode);
+}
+
+void setup_console_level()
+{
+    int levels[4] = {0, 0, 0, 0};
+    if (!read_printk(levels)) {
+        write_log("Failed to setup console printk level.\n");
+        return;
+    }
+    std::copy(std::begin(levels), std::end(levels), std::begin(console_levels));
+    int lowered[4] = {std::max(levels[2], 3), levels[1], levels[2], levels[3]};
+    write_printk(lowered);
+    remember_console_levels(console_levels);
+}
+
+void restore_console_level()
+{
+    if (console_levels[0] != 0)
+        write_printk(console_levels);
+}

@@ -1,0 +1,24 @@
+// The dialog core: the generic dialog, message boxes, the cancel
+// confirmation, the fatal-error and exit path and the console message level.
+#pragma once
+
+#include <newt.h>
+
+// Common width in columns of the wizard's screens.
+inline constexpr int width = 60;
+
+extern int console_levels[4];
+
+int baseDialog(const char *caption, const char *label, const char *label1, newtComponent co,
+               const char *button0, const char *button1, int defbutton);
+
+[[noreturn]] void Error(int errCode, const char *text, ...) __attribute__((format(printf, 2, 3)));
+[[noreturn]] void insExit(int errcode);
+int Cancel(int err);
+
+void show_message(const char *mess, const char *button);
+void show_message2(const char *mess, const char *button, const char *title);
+void show_strmessage(const char *mess, const char *button);
+
+void setup_console_level();
+void restore_console_level();

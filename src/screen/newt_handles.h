@@ -1,0 +1,54 @@
+// RAII owners for the widget library's resources, so that every dialog
+// destroys its form and removes its window on every way out.
+#pragma once
+
+#include <newt.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+// A form and, once opened, the window around it. Destroys the form (with all
+// its widgets) and then pops the window.
+class ScreenForm {
+public:
+    explicit ScreenForm(newtComponent form = nullptr) : form_(form) {}
+    ScreenForm(const ScreenForm &) = delete;
+    ScreenForm &operator=(const ScreenForm &) = delete;
+    ~ScreenForm() { close(); }
+
+    newtComponent get() const { return form_; }
+    void window_opened() { window_ = true; }
+    void close()
+    {
+        if (form_ != nullptr)
+            newtFormDestroy(form_);
+        form_ = nullptr;
+        if (window_)
+            newtPopWindow();
+        window_ = false;
+    }
+
+private:
+    newtComponent form_;
+    bool window_ = false;
+};
+
+// Text reflowed by the widget library; `text` and the size of the block.
+struct Reflowed {
+    std::string text;
+    int width = 0;
+    int height = 0;
+};
+
+inline Reflowed reflow_text(const std::string &text, int width, int flex_down, int flex_up)
+{
+    std::string copy = text;
+    Reflowed result;
+    char *flowed = newtReflowText(copy.data(), width, flex_down, flex_up, &result.width, &result.height);
+    if (flowed != nullptr) {
+        result.text = flowed;
+        std::free(flowed);
+    }
+    return result;
+}
