@@ -1,0 +1,132 @@
+#!/bin/sh
+# Package-manager wrapper of the sample SDK.
+#
+#   pm.sh --check PRODUCT --lib-deps FILE
+#   pm.sh --install PRODUCT --lib-deps FILE --logfile LOG
+#
+# FILE lists the system packages the product needs, one per line: "m NAME"
+# for a mandatory package, "o NAME" for an optional one.
+# --check prints the missing ones (mandatory first) and exits 0, or 124 when
+# no supported package manager is found (then it prints the whole list).
+# --install installs the missing ones; it exits 123 when another package
+# manager holds the lock, 0 when every mandatory package is present (printing
+# the optional packages it could not install), and 1 otherwise (printing
+# the packages still missing).
+
+mode=
+product=
+deps=
+logfile=
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --check) mode=check; product=${2:-}; shift ;;
+        --install) mode=install; product=${2:-}; shift ;;
+        --lib-deps) deps=${2:-}; shift ;;
+        --logfile) logfile=${2:-}; shift ;;
+        *) echo "pm.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+log() {
+    if [ -n "$logfile" ]; then
+        printf '%s: pm.sh: %s\n' "$(date +%Y-%m-%dT%T%z)" "$*" >> "$logfile" 2>/dev/null || true
+    fi
+}
+
+if [ -z "$mode" ] || [ -z "$deps" ] || [ ! -r "$deps" ]; then
+    echo "pm.sh: usage: pm.sh (--check|--install) PRODUCT --lib-deps FILE [--logfile LOG]" >&2
+    exit 2
+fi
+
+if command -v dpkg-query >/dev/null 2>&1 && command -v apt-get >/dev/null 2>&1; then
+    manager=apt
+elif command -v rpm >/dev/null 2>&1 && command -v dnf >/dev/null 2>&1; then
+    manager=dnf
+elif command -v rpm >/dev/null 2>&1 && command -v zypper >/dev/null 2>&1; then
+    manager=zypper
+else
+    manager=
+fi
+
+installed() {
+    case "$manager" in
+        apt) dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' ;;
+        *) rpm -q "$1" >/dev/null 2>&1 ;;
+    esac
+}
+
+# The lines of the list that name missing packages, mandatory ones first.
+missing() {
+    for kind in m o; do
+        while read -r marker name; do
+            if [ "$marker" != "$kind" ] || [ -z "$name" ]; then
+                continue
+            fi
+            installed "$name" || printf '%s %s\n' "$marker" "$name"
+        done < "$deps"
+    done
+}
+
+if [ -z "$manager" ]; then
+    log "no supported package manager for $product"
+    grep -E '^[mo] ' "$deps" | sort -s -k1,1r
+    exit 124
+fi
+
+if [ "$mode" = check ]; then
+    missing
+    exit 0
+fi
+
+install_packages() {
+    case "$manager" in
+        apt) DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" ;;
+        dnf) dnf install -y -q "$@" ;;
+        zypper) zypper --non-interactive install "$@" ;;
+    esac
+}
+
+lock_held() {
+    grep -qiE 'could not get lock|unable to acquire|lock.*held|another process' "$1"
+}
+
+out=${TMPDIR:-/tmp}/pm.sh.$$
+todo=$(missing)
+log "missing for $product: $(echo "$todo" | tr '\n' ' ')"
+for kind in m o; do
+    names=$(echo "$todo" | awk -v k="$kind" '$1 == k { print $2 }')
+    [ -n "$names" ] || continue
+    # Optional packages are installed one by one so that one that cannot be
+    # had does not hold back the others.
+    if [ "$kind" = m ]; then
+        # shellcheck disable=SC2086
+        install_packages $names > "$out" 2>&1
+        cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
+        if lock_held "$out"; then
+            rm -f "$out"
+            exit 123
+        fi
+    else
+        for name in $names; do
+            install_packages "$name" > "$out" 2>&1
+            cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
+            if lock_held "$out"; then
+                rm -f "$out"
+                exit 123
+            fi
+        done
+    fi
+done
+rm -f "$out"
+
+left=$(missing)
+if echo "$left" | grep -q '^m '; then
+    echo "$left"
+    exit 1
+fi
+if [ -n "$left" ]; then
+    echo "$left"
+fi
+exit 0

@@ -1,0 +1,29 @@
+#!/bin/sh
+# Runs a command inside the current (private) mount namespace with the
+# host's writable places covered, so the installer and its tools change
+# nothing outside STATE:
+#   /usr/share and /etc   overlays whose changes land in STATE/share and STATE/etc
+#   /var/log              STATE/log
+#   /proc/sys/kernel/printk  STATE/printk, when that file exists
+# and TMPDIR pointing at STATE/tmp for the tools' scratch files.
+# Start it as:  unshare -m --propagation private sh sandbox.sh STATE COMMAND...
+set -eu
+state=$1
+shift
+
+overlay() {
+    mkdir -p "$state/$2/upper" "$state/$2/work"
+    mount -t overlay overlay -o "lowerdir=$1,upperdir=$state/$2/upper,workdir=$state/$2/work" "$1"
+}
+
+overlay /usr/share share
+overlay /etc etc
+mkdir -p "$state/log" "$state/tmp"
+mount --bind "$state/log" /var/log
+if [ -f "$state/printk" ]; then
+    mount --bind "$state/printk" /proc/sys/kernel/printk
+fi
+chmod 1777 "$state/tmp"
+TMPDIR=$state/tmp
+export TMPDIR
+exec "$@"
