@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/package_fixture.h"
+
+namespace {
+
+const std::string kUsage =
+    "Tessaro Virtualization SDK installer 3.1.0.412\n"
+    "Usage: install [OPTION]\n"
+    "       -i,--install                automatic (unattended) installation or upgrade \n"
+    "       -r,--remove                 automatic (unattended) removal \n"
+    "       -f,--force                  forced removing mode: skip errors and try to do as much as possible \n"
+    "       -h,--help                   display this help text\n"
+    "       -v,--version                report version\n";
+
+} // namespace
+
+TEST(CommandLine, VersionForAnyUserBeforeAnyLogLine)
+{
+    PackageFixture pkg;
+    for (bool nobody : {false, true}) {
+        RunOptions options;
+        options.as_nobody = nobody;
+        for (auto args : {std::vector<std::string>{"-v"}, {"--version"}, {"-v", "-h"}}) {
+            ProcessResult r = pkg.run(args, options);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.err, "Tessaro Virtualization SDK installation 3.1.0.412\n");
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    EXPECT_FALSE(file_exists(pkg.state() + "/log/kestrane-sdk-install.log"));
+}
+
+TEST(CommandLine, HelpForAnyUser)
+{
+    PackageFixture pkg;
+    RunOptions nobody;
+    nobody.as_nobody = true;
+    for (const RunOptions &options : {RunOptions{}, nobody}) {
+        ProcessResult r = pkg.run({"-h"}, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, kUsage);
+    }
+    EXPECT_EQ(pkg.log(), "");
+}
+
+TEST(CommandLine, InstallAndRemoveTogetherAreRefused)
+{
+    PackageFixture pkg;
+    for (auto args : {std::vector<std::string>{"-i", "-r"}, {"-r", "-i", "-h"}, {"--install", "--remove", "-v"}}) {
+        ProcessResult r = pkg.run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, pkg.program() +
+                             ": unattended installing and unattended removal cannot be performed simultaneosly.\n");
+    }
+    EXPECT_EQ(pkg.log(), "");
+}
+
+TEST(CommandLine, BadOptionsPrintTheirLineAndTheUsage)
+{
+    PackageFixture pkg;
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"-x"}, ": bad argument -x: unknown option\n"},
+        {{"-?"}, ": bad argument -?: unknown option\n"},
+        {{"--usage"}, ": bad argument --usage: unknown option\n"},
+        {{"--log-path"}, ": bad argument --log-path: missing argument\n"},
+        {{"extra", "more"}, ": bad argument extra\n"},
+    };
+    for (const Case &c : cases) {
+        ProcessResult r = pkg.run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, pkg.program() + c.line + kUsage);
+    }
+}
+
+TEST(CommandLine, OverlongLogPathIsRefused)
+{
+    PackageFixture pkg;
+    ProcessResult r = pkg.run({"-i", "--log-path=/tmp/" + std::string(10000, 'l')});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("the log path is longer than 4095 characters"), std::string::npos);
+}
+
+TEST(CommandLine, NonRootIsRefusedWithOnlyTheExitLine)
+{
+    PackageFixture pkg;
+    std::string log = pkg.state() + "/log/run.log";
+    write_file(log, "");
+    chmod(log.c_str(), 0666);
+    RunOptions nobody;
+    nobody.as_nobody = true;
+    ProcessResult r = pkg.run({"-i", "--log-path=" + log}, nobody);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, pkg.program() + " can be run only as root\n");
+    std::string content = read_file(log);
+    EXPECT_EQ(content.substr(content.find(": ")), ": Exiting with code 2\n");
+}

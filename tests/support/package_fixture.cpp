@@ -1,0 +1,131 @@
+#include "support/package_fixture.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+std::string sh_quote(const std::string &word)
+{
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+PackageFixture::PackageFixture() : root_(dir_ / "package"), state_(dir_ / "state")
+{
+    fs::create_directories(root_ + "/installer");
+    fs::create_directories(state_);
+    chmod(state_.c_str(), 0755);
+    fs::copy_file(INSTALLER_BINARY, program(), fs::copy_options::overwrite_existing);
+    chmod(program().c_str(), 0755);
+    write("LICENSE", "Sample licence text.\nLine two of the licence.\n");
+    write("Manifest", "[files]\n");
+    write("data/lib_deps", "m coreutils\n");
+    const std::string record = "echo \"$(basename \"$0\") $*\" >> " + sh_quote(root_ + "/calls.log") + "\n";
+    tool("installer-cli", record + "echo '[  0%] Starting'\necho '[ 50%] Halfway'\necho '[100%] Done'\nexit 0\n");
+    tool("installer/pm.sh", record + "exit 0\n");
+    tool("installer/check_disk_space.sh", record + "exit 0\n");
+    tool("installer/check_selinux.sh", record + "exit 0\n");
+    set_printk("7 4 1 7\n");
+}
+
+void PackageFixture::write(const std::string &rel, const std::string &content, unsigned mode) const
+{
+    write_file(root_ + "/" + rel, content, mode);
+}
+
+void PackageFixture::tool(const std::string &rel, const std::string &body) const
+{
+    write(rel, "#!/bin/sh\n" + body, 0755);
+}
+
+void PackageFixture::remove(const std::string &rel) const
+{
+    fs::remove_all(root_ + "/" + rel);
+}
+
+void PackageFixture::use_sample_backend() const
+{
+    for (const char *rel : {"LICENSE", "Manifest", "installer-cli", "data", "payload", "installer/pm.sh",
+                            "installer/check_disk_space.sh", "installer/check_selinux.sh"}) {
+        fs::path from = fs::path(SAMPLE_SDK_DIR) / rel;
+        fs::path to = fs::path(root_) / rel;
+        fs::remove_all(to);
+        fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+}
+
+void PackageFixture::set_printk(const std::string &content) const
+{
+    write_file(state_ + "/printk", content);
+}
+
+std::string PackageFixture::printk() const
+{
+    return read_file(state_ + "/printk");
+}
+
+void PackageFixture::preinstall(const std::string &manifest) const
+{
+    write_file(state_ + "/share/upper/kestrane-virtualization-sdk/Manifest", manifest);
+}
+
+bool PackageFixture::sdk_installed() const
+{
+    return file_exists(state_ + "/share/upper/kestrane-virtualization-sdk/Manifest");
+}
+
+std::string PackageFixture::installed_file(const std::string &absolute) const
+{
+    if (absolute.rfind("/usr/share/", 0) == 0)
+        return state_ + "/share/upper/" + absolute.substr(11);
+    if (absolute.rfind("/etc/", 0) == 0)
+        return state_ + "/etc/upper/" + absolute.substr(5);
+    return absolute;
+}
+
+std::string PackageFixture::log(const std::string &name) const
+{
+    return read_file(state_ + "/log/" + name);
+}
+
+std::string PackageFixture::calls() const
+{
+    return read_file(root_ + "/calls.log");
+}
+
+std::vector<std::string> PackageFixture::command(const std::vector<std::string> &args, const RunOptions &options) const
+{
+    std::vector<std::string> argv = {"unshare", "-m", "--propagation", "private", "/bin/sh", SANDBOX_SCRIPT, state_};
+    if (options.as_nobody) {
+        for (const char *word : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})
+            argv.push_back(word);
+    }
+    argv.push_back(options.program.empty() ? program() : options.program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+std::string PackageFixture::command_text(const std::vector<std::string> &args, const RunOptions &options) const
+{
+    std::string text;
+    for (const std::string &word : command(args, options)) {
+        if (!text.empty())
+            text += ' ';
+        text += sh_quote(word);
+    }
+    return text;
+}
+
+ProcessResult PackageFixture::run(const std::vector<std::string> &args, const RunOptions &options) const
+{
+    return run_process(command(args, options), options.cwd.empty() ? state_ : options.cwd, options.env,
+                       options.input);
+}

@@ -1,0 +1,63 @@
+// A package root built for one test, with scripted back-end tools that
+// record their arguments, and a sandbox state directory in which the
+// installer's changes to the host land.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+struct RunOptions {
+    bool as_nobody = false;           // run as an unprivileged user
+    std::string cwd;                  // working directory (default: the state directory)
+    std::string program;              // how the program is named (default: its absolute path)
+    std::vector<std::string> env;     // added to the environment
+    std::string input;                // standard input
+};
+
+class PackageFixture {
+public:
+    PackageFixture();
+
+    const std::string &root() const { return root_; }
+    const std::string &state() const { return state_; }
+    std::string program() const { return root_ + "/installer/install"; }
+
+    // Files of the package, relative to its root.
+    void write(const std::string &rel, const std::string &content, unsigned mode = 0644) const;
+    // A shell script tool; `body` follows "#!/bin/sh".
+    void tool(const std::string &rel, const std::string &body) const;
+    void remove(const std::string &rel) const;
+
+    // Replaces the scripted tools by the sample package's real back end.
+    void use_sample_backend() const;
+
+    // The kernel console levels the sandbox shows the installer.
+    void set_printk(const std::string &content) const;
+    std::string printk() const;
+
+    // An installed SDK, as its installed manifest.
+    void preinstall(const std::string &manifest = "[files]\n") const;
+    bool sdk_installed() const;
+    std::string installed_file(const std::string &absolute) const;
+
+    std::string log(const std::string &name = "kestrane-sdk-install.log") const;
+    // What the scripted tools recorded, one line per call.
+    std::string calls() const;
+
+    // The command line that runs the installer in the sandbox.
+    std::vector<std::string> command(const std::vector<std::string> &args, const RunOptions &options = {}) const;
+    // The same as one shell-quoted text, for a terminal.
+    std::string command_text(const std::vector<std::string> &args, const RunOptions &options = {}) const;
+
+    ProcessResult run(const std::vector<std::string> &args, const RunOptions &options = {}) const;
+
+private:
+    TempDir dir_;
+    std::string root_;
+    std::string state_;
+};
+
+// Quotes a word for /bin/sh.
+std::string sh_quote(const std::string &word);

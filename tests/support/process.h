@@ -1,0 +1,37 @@
+// Running commands from the tests and collecting what they leave behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` with standard input from `input` (empty: /dev/null), in
+// `cwd`, with `env` added to the environment ("NAME=value").
+ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd = "",
+                          const std::vector<std::string> &env = {}, const std::string &input = "");
+
+// Runs a shell command line and returns its standard output.
+std::string shell_output(const std::string &command);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content, unsigned mode = 0644);
+bool file_exists(const std::string &path);
+
+// A fresh temporary directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};

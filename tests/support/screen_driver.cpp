@@ -1,0 +1,184 @@
+// Test-only program: calls one screen routine with the given arguments and,
+// after the screen is closed, prints "RESULT=<value>" (and whatever else the
+// routine hands back) so the terminal tests can check it.
+//
+//   screen_driver [--text] ROUTINE ARGS...
+#include <newt.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/run_state.h"
+#include "exec/runner.h"
+#include "screen/agreement.h"
+#include "screen/buttons.h"
+#include "screen/choice.h"
+#include "screen/dialog.h"
+#include "screen/progress.h"
+#include "screen/status_window.h"
+#include "screen/terminal_guard.h"
+
+namespace {
+
+const char *arg(const std::vector<std::string> &args, std::size_t i)
+{
+    if (i >= args.size() || args[i] == "-")
+        return nullptr;
+    return args[i].c_str();
+}
+
+int num(const std::vector<std::string> &args, std::size_t i)
+{
+    return i < args.size() ? std::atoi(args[i].c_str()) : 0;
+}
+
+// Shows a button bar in a window and reports which button ended the form.
+int show_bar(const std::string &kind, int bar_width)
+{
+    newtComponent a = nullptr;
+    newtComponent b = nullptr;
+    newtComponent c = nullptr;
+    newtGrid bar = nullptr;
+    if (kind == "installButtons")
+        bar = installButtons(bar_width, &a, &b);
+    else if (kind == "installButtonsCancelOnly")
+        bar = installButtons(bar_width, nullptr, &b);
+    else if (kind == "installButtons2")
+        bar = installButtons2(bar_width, &a, &b);
+    else if (kind == "installButtons3")
+        bar = installButtons3(bar_width, &a, "Left", &b, "Right");
+    else if (kind == "installButtonsWithTxt")
+        bar = installButtonsWithTxt(bar_width, &a, &b, "Retry", "Cancel");
+    else if (kind == "installButtonsNextSkipCancel")
+        bar = installButtonsNextSkipCancel(bar_width, &a, &b, &c, "Next", "Skip", "Cancel");
+    else if (kind == "licenseButtons")
+        bar = licenseButtons(bar_width, &a, &b);
+    else if (kind == "cepButtons")
+        bar = cepButtons(bar_width, &a, &b);
+    else if (kind == "finishButtons")
+        bar = finishButtons(bar_width, &b, &a, 1);
+    else if (kind == "finishButtonsExitOnly")
+        bar = finishButtons(bar_width, &b, &a, 0);
+    else if (kind == "compact")
+        bar = newtCompactButtonBar("One", &a, "Two", &b, "Three", &c, static_cast<const char *>(nullptr));
+    else if (kind == "compactSingle")
+        bar = newtCompactButtonBar("Only", &a, static_cast<const char *>(nullptr));
+    if (bar == nullptr)
+        return -2;
+    newtComponent form = newtForm(nullptr, nullptr, 0);
+    newtGridAddComponentsToForm(bar, form, 1);
+    newtGridWrappedWindowAt(bar, const_cast<char *>("Bar"), 0, 2);
+    newtGridFree(bar, 1);
+    newtComponent ended = newtRunForm(form);
+    int result = ended == a ? 0 : ended == b ? 1 : ended == c ? 2 : -1;
+    newtFormDestroy(form);
+    newtPopWindow();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::setlocale(LC_ALL, "");
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool text_mode = false;
+    if (!args.empty() && args[0] == "--text") {
+        text_mode = true;
+        args.erase(args.begin());
+    }
+    if (const char *log = std::getenv("SCREEN_DRIVER_LOG"))
+        log_path = std::string(log);
+    if (args.empty()) {
+        std::fprintf(stderr, "usage: screen_driver [--text] ROUTINE ARGS...\n");
+        return 2;
+    }
+    if (!text_mode) {
+        if (!start_screen()) {
+            std::fprintf(stderr, "cannot start the screen\n");
+            return 3;
+        }
+    }
+    const std::string routine = args[0];
+    std::string extra;
+    int result = 0;
+    if (routine == "baseDialog") {
+        result = baseDialog(arg(args, 1), arg(args, 2), arg(args, 3), nullptr, arg(args, 4), arg(args, 5), num(args, 6));
+    } else if (routine == "baseDialogWidget") {
+        newtComponent entry = newtLabel(-1, -1, "WIDGET-IN-THE-MIDDLE");
+        result = baseDialog(arg(args, 1), arg(args, 2), arg(args, 3), entry, arg(args, 4), arg(args, 5), num(args, 6));
+    } else if (routine == "show_message") {
+        show_message(arg(args, 1), arg(args, 2));
+    } else if (routine == "show_message2") {
+        show_message2(arg(args, 1), arg(args, 2), arg(args, 3));
+    } else if (routine == "show_strmessage") {
+        show_strmessage(arg(args, 1), arg(args, 2));
+    } else if (routine == "Cancel") {
+        result = Cancel(0);
+    } else if (routine == "Error") {
+        Error(1, "%s", arg(args, 1));
+    } else if (routine == "bar") {
+        result = show_bar(args.at(1), args.size() > 2 ? num(args, 2) : width);
+    } else if (routine == "scrChoise") {
+        result = scrChoise(arg(args, 1), arg(args, 2), num(args, 3), num(args, 4));
+    } else if (routine == "scrChoiseRetry") {
+        result = scrChoiseRetry(arg(args, 1), arg(args, 2), num(args, 3));
+    } else if (routine == "scrChoiseNextSkipCancel") {
+        result = scrChoiseNextSkipCancel(arg(args, 1), arg(args, 2), num(args, 3));
+    } else if (routine == "scrSelectAction" || routine == "scrSelectComponents") {
+        std::vector<list_s> list;
+        for (std::size_t i = 3; i + 1 < args.size(); i += 2)
+            list.push_back({args[i].c_str(), std::atoi(args[i + 1].c_str())});
+        list.push_back({nullptr, 0});
+        result = routine == "scrSelectAction" ? scrSelectAction(arg(args, 1), arg(args, 2), list.data(), 0)
+                                              : scrSelectComponents(arg(args, 1), arg(args, 2), list.data(),
+                                                                    std::atoi(std::getenv("DEF") ? std::getenv("DEF") : "0"));
+    } else if (routine == "srcSelectInstType") {
+        result = srcSelectInstType(arg(args, 1));
+    } else if (routine == "scrChoiceCd") {
+        result = scrChoiceCd();
+    } else if (routine == "scrAgreement") {
+        result = scrAgreement(arg(args, 1), num(args, 2), arg(args, 3), num(args, 4));
+    } else if (routine == "scrFinished") {
+        result = scrFinished(arg(args, 1), arg(args, 2), num(args, 3), num(args, 4));
+    } else if (routine == "scrFinishedWithCheckBox") {
+        int state = num(args, 4);
+        result = scrFinishedWithCheckBox(arg(args, 1), arg(args, 2), arg(args, 3), &state, num(args, 5), num(args, 6));
+        extra = "CHECKBOX=" + std::to_string(state);
+    } else if (routine == "header") {
+        addNewtHeader(arg(args, 1));
+        result = baseDialog("Header", "Header shown", nullptr, nullptr, "Ok", nullptr, 0);
+    } else if (routine == "wait") {
+        result = execCmd3(arg(args, 1), nullptr, progress_func, arg(args, 2));
+    } else if (routine == "winStatus") {
+        winStatus(50, 5, arg(args, 1), "%s", arg(args, 2));
+        result = baseDialog("Status", "Status shown", nullptr, nullptr, "Ok", nullptr, 0);
+        winStatusStop();
+    } else if (routine == "prep") {
+        prepStart(100, arg(args, 1));
+        prepUpdate(num(args, 2));
+        result = baseDialog("Prep", "Bar shown", nullptr, nullptr, "Ok", nullptr, 0);
+        prepStop();
+        prepStop();
+    } else if (routine == "winProgress") {
+        progress_handle window = winProgress(arg(args, 1));
+        winProgressUpdate(window.get(), 10, "pkg-one", "10 KiB", "The first package");
+        winProgressUpdatePkg(window.get(), static_cast<unsigned long>(num(args, 2)),
+                             static_cast<unsigned long>(num(args, 3)));
+        result = baseDialog("Packages", "Package window shown", nullptr, nullptr, "Ok", nullptr, 0);
+        winProgressStop(std::move(window));
+    } else {
+        std::fprintf(stderr, "unknown routine %s\n", routine.c_str());
+        result = -99;
+    }
+    if (!text_mode)
+        stop_screen();
+    std::printf("RESULT=%d\n", result);
+    if (!extra.empty())
+        std::printf("%s\n", extra.c_str());
+    return 0;
+}

@@ -1,0 +1,137 @@
+#include "support/terminal.h"
+
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+Terminal::Terminal(int cols, int rows) : socket_(dir_ / "tmux.sock"), config_(dir_ / "tmux.conf"), cols_(cols), rows_(rows)
+{
+    write_file(config_, "set -g remain-on-exit on\nset -g status off\nset -g default-terminal screen\n"
+                        "set -g escape-time 0\nset -g history-limit 0\n");
+}
+
+Terminal::~Terminal()
+{
+    if (started_)
+        tmux({"kill-server"});
+}
+
+std::string Terminal::tmux(const std::vector<std::string> &args) const
+{
+    std::vector<std::string> argv = {"tmux", "-S", socket_, "-f", config_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, "", {"TMUX="}).out;
+}
+
+void Terminal::start(const std::string &command, const std::vector<std::string> &env)
+{
+    std::vector<std::string> args = {"new-session", "-d", "-s", "t", "-x", std::to_string(cols_), "-y",
+                                     std::to_string(rows_)};
+    for (const std::string &entry : env) {
+        args.push_back("-e");
+        args.push_back(entry);
+    }
+    args.push_back(command);
+    tmux(args);
+    started_ = true;
+}
+
+void Terminal::press(const std::string &key)
+{
+    tmux({"send-keys", "-t", "t", key});
+}
+
+void Terminal::type(const std::string &text)
+{
+    tmux({"send-keys", "-t", "t", "-l", text});
+}
+
+std::string Terminal::screen() const
+{
+    return tmux({"capture-pane", "-p", "-t", "t"});
+}
+
+std::vector<std::string> Terminal::rows() const
+{
+    std::vector<std::string> lines;
+    std::istringstream in(screen());
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    while (lines.size() < static_cast<std::size_t>(rows_))
+        lines.emplace_back();
+    return lines;
+}
+
+std::pair<int, int> Terminal::cursor() const
+{
+    std::istringstream in(tmux({"display-message", "-p", "-t", "t", "#{cursor_x} #{cursor_y}"}));
+    int x = -1;
+    int y = -1;
+    in >> x >> y;
+    return {x, y};
+}
+
+bool Terminal::wait_until(const std::function<bool(const std::string &)> &predicate,
+                          std::chrono::milliseconds timeout) const
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        if (predicate(screen()))
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+}
+
+bool Terminal::wait_for(const std::string &text, std::chrono::milliseconds timeout) const
+{
+    return wait_until([&](const std::string &s) { return s.find(text) != std::string::npos; }, timeout);
+}
+
+bool Terminal::wait_gone(const std::string &text, std::chrono::milliseconds timeout) const
+{
+    return wait_until([&](const std::string &s) { return s.find(text) == std::string::npos; }, timeout);
+}
+
+int Terminal::wait_exit(std::chrono::milliseconds timeout) const
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() <= deadline) {
+        std::istringstream in(tmux({"display-message", "-p", "-t", "t", "#{pane_dead} #{pane_dead_status}"}));
+        int dead = 0;
+        int status = -1;
+        in >> dead >> status;
+        if (dead == 1)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    return -1;
+}
+
+std::pair<int, int> Terminal::find(const std::string &text) const
+{
+    std::vector<std::string> lines = rows();
+    for (std::size_t y = 0; y < lines.size(); ++y) {
+        std::size_t x = lines[y].find(text);
+        if (x == std::string::npos)
+            continue;
+        // Screen columns: every character counts once, whatever its length
+        // in UTF-8 (the window frames are drawn with line characters).
+        int column = 0;
+        for (std::size_t i = 0; i < x; ++i) {
+            if ((static_cast<unsigned char>(lines[y][i]) & 0xC0) != 0x80)
+                ++column;
+        }
+        return {static_cast<int>(y), column};
+    }
+    return {-1, -1};
+}
+
+bool Terminal::cursor_on(const std::string &label) const
+{
+    auto [row, col] = find(label);
+    auto [x, y] = cursor();
+    return row >= 0 && y == row && x >= col - 2 && x < col + static_cast<int>(label.size()) + 2;
+}

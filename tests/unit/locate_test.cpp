@@ -1,0 +1,153 @@
+#include "host/locate.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs the body with `dir` as the working directory.
+struct InDirectory {
+    explicit InDirectory(const std::string &dir) : saved(fs::current_path()) { fs::current_path(dir); }
+    ~InDirectory() { fs::current_path(saved); }
+    fs::path saved;
+};
+
+} // namespace
+
+TEST(FileChecks, InvertedSenseAndLinks)
+{
+    TempDir dir;
+    write_file(dir / "file", "x");
+    fs::create_directory(dir / "dir");
+    fs::create_symlink(dir / "file", dir / "link");
+    fs::create_symlink(dir / "dir", dir / "dirlink");
+    fs::create_symlink(dir / "nothing", dir / "dangling");
+
+    EXPECT_EQ(check_file(dir / "file"), 0);
+    EXPECT_EQ(check_file(dir / "link"), 0);
+    EXPECT_EQ(check_file(dir / "dir"), 1);
+    EXPECT_EQ(check_file(dir / "dangling"), 1);
+    EXPECT_EQ(check_file(dir / "missing"), 1);
+
+    EXPECT_EQ(check_directory(dir / "dir"), 0);
+    EXPECT_EQ(check_directory(dir / "dirlink"), 0);
+    EXPECT_EQ(check_directory(dir / "file"), 1);
+
+    EXPECT_EQ(check_file_symlink(dir / "file"), 0);
+    EXPECT_EQ(check_file_symlink(dir / "dangling"), 0);
+    EXPECT_EQ(check_file_symlink(dir / "dir"), 1);
+    EXPECT_EQ(check_file_symlink(dir / "missing"), 1);
+}
+
+TEST(FindFileUp, WalksTextuallyUpwards)
+{
+    TempDir dir;
+    write_file(dir / "pkg/LICENSE", "licence");
+    fs::create_directories(dir / "pkg/installer/cpu_check");  // a directory of that name is passed over
+    write_file(dir / "pkg/cpu_check", "#!/bin/sh\n");
+    InDirectory here(dir / "pkg");
+
+    EXPECT_EQ(find_file_up("./", "LICENSE"), "./LICENSE");
+    EXPECT_EQ(find_file_up("./installer/", "cpu_check"), "./cpu_check");
+    EXPECT_EQ(find_file_up("./", "cpu_check"), "./cpu_check");
+    EXPECT_EQ(find_file_up("./", "missing"), std::nullopt);
+    EXPECT_EQ(find_file_up("no-slash", "LICENSE"), std::nullopt);
+    EXPECT_EQ(find_file_up(dir / "pkg/installer/cpu_check", "LICENSE"), dir / "pkg/LICENSE");
+}
+
+TEST(FindFileUp, LinkToRegularFileCounts)
+{
+    TempDir dir;
+    write_file(dir / "real", "licence");
+    fs::create_symlink(dir / "real", dir / "LICENSE");
+    InDirectory here(dir.path());
+    EXPECT_EQ(find_file_up("./", "LICENSE"), "./LICENSE");
+}
+
+TEST(FindFileUp, OverlongInputsAreRefused)
+{
+    std::string deep = "/" + std::string(5000, 'a') + "/x";
+    EXPECT_EQ(find_file_up(deep, "LICENSE"), std::nullopt);
+    EXPECT_EQ(find_dir_up(deep.c_str(), "etc"), std::nullopt);
+    std::string just_over = "/" + std::string(1020, 'b') + "/x";
+    EXPECT_EQ(find_dir_up(just_over.c_str(), "etc"), std::nullopt);
+}
+
+TEST(FindDirUp, AcceptsDirectoriesOnly)
+{
+    TempDir dir;
+    fs::create_directories(dir / "a/b/c");
+    fs::create_directories(dir / "a/installer");
+    write_file(dir / "a/b/installer", "a file, not a directory");
+    EXPECT_EQ(find_dir_up(nullptr, "installer"), std::nullopt);
+    EXPECT_EQ(find_dir_up((dir / "a/b/c/").c_str(), "installer"), dir / "a/installer");
+}
+
+TEST(GetFilename, FallsBackToTheMountPoint)
+{
+    // /proc is a file system of its own; its entries are found at its mount
+    // point whatever their kind.
+    EXPECT_EQ(get_filename("/proc/self/status", "sys"), "/proc/sys");
+    TempDir dir;
+    InDirectory here(dir.path());
+    EXPECT_EQ(get_filename("./", "LICENSE"), std::nullopt);
+}
+
+TEST(GetCdMpoint, DeviceWalk)
+{
+    EXPECT_EQ(get_cd_mpoint("/proc/self/status"), "/proc");
+    EXPECT_EQ(get_cd_mpoint("/proc"), "/proc");  // the root is queried once and its device differs
+    EXPECT_EQ(get_cd_mpoint("/"), std::nullopt);
+    EXPECT_EQ(get_cd_mpoint("/does/not/exist"), std::nullopt);
+    TempDir dir;
+    InDirectory here(dir.path());
+    EXPECT_EQ(get_cd_mpoint("./"), std::nullopt);
+}
+
+TEST(MountTable, SubstringMatchFollowedByABlank)
+{
+    TempDir dir;
+    write_file(dir / "mounts", "/dev/sr1 /mnt/cdrom2 iso9660 ro 0 0\n"
+                               "/dev/sr0 /mnt/cdrom iso9660 ro 0 0\n"
+                               "nodevicefield\n"
+                               "/dev/sda1 / ext4 rw 0 0\n");
+    std::string saved = mount_table_path;
+    mount_table_path = dir / "mounts";
+    EXPECT_EQ(get_cd_dev("/mnt/cdrom"), "/dev/sr0");
+    EXPECT_EQ(get_fs_type("/mnt/cdrom"), "iso9660");
+    EXPECT_EQ(get_cd_dev("/cdrom"), "/dev/sr0");  // plain substring match
+    EXPECT_EQ(get_cd_dev("/media/usb"), std::nullopt);
+    mount_table_path = dir / "missing";
+    EXPECT_EQ(get_cd_dev("/mnt/cdrom"), std::nullopt);
+    mount_table_path = saved;
+}
+
+TEST(MountTable, LineMatching)
+{
+    EXPECT_EQ(mount_line_fs_type("dev /mnt/x", "/mnt/x"), std::nullopt);
+    EXPECT_EQ(mount_line_fs_type("dev /mnt/x vfat", "/mnt/x"), std::nullopt);  // no blank after the type
+    EXPECT_EQ(mount_line_fs_type("dev /mnt/x vfat rw", "/mnt/x"), "vfat");
+    EXPECT_EQ(mount_line_device("dev /mnt/x vfat rw", "dev"), std::nullopt);  // only after the first blank
+}
+
+TEST(FileSystemClass, StatfsTypes)
+{
+    EXPECT_EQ(is_isofs("/proc"), 0);
+    EXPECT_EQ(is_nonlocal("/proc"), 1);
+    EXPECT_EQ(is_nonlocal("/does/not/exist"), 0);
+}
+
+TEST(GetProgPath, ResolvesOrKeepsTheName)
+{
+    TempDir dir;
+    write_file(dir / "bin/prog", "");
+    fs::create_symlink(dir / "bin/prog", dir / "link");
+    EXPECT_EQ(getProgPath(dir / "link"), fs::canonical(dir / "bin/prog").string());
+    EXPECT_EQ(getProgPath("no-such-program-here"), "no-such-program-here");
+}

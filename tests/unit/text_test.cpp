@@ -1,0 +1,55 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support/process.h"
+
+TEST(ShellQuote, SafeTextComesBackUnchanged)
+{
+    for (const char *safe : {"sdk", "/var/log/kestrane-sdk-install.log", "data/lib_deps", "a,b", "x=1", "user@host:/p%",
+                             "Manifest"})
+        EXPECT_EQ(shell_quote(safe), safe);
+}
+
+TEST(ShellQuote, AnythingElseIsOneQuotedWord)
+{
+    EXPECT_EQ(shell_quote(""), "''");
+    EXPECT_EQ(shell_quote("my log"), "'my log'");
+    EXPECT_EQ(shell_quote("a;rm -rf /"), "'a;rm -rf /'");
+    EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
+}
+
+// For random texts the shell receives exactly the original text as one
+// argument.
+TEST(ShellQuote, ShellSeesTheOriginalText)
+{
+    std::mt19937 random(20261207);
+    const std::string alphabet = std::string("ab ,;'\"$`\\\n\t*?[]{}()<>|&!#~=%-_./") + "\xc3\xa4\xff\x80";
+    std::string script = "for a; do printf '%s\\0' \"$a\"; done";
+    std::vector<std::string> texts;
+    std::string command = script;
+    std::string words;
+    for (int i = 0; i < 200; ++i) {
+        std::string text;
+        int length = static_cast<int>(random() % 12);
+        for (int j = 0; j < length; ++j)
+            text += alphabet[random() % alphabet.size()];
+        texts.push_back(text);
+        words += " " + shell_quote(text);
+    }
+    ProcessResult result = run_process({"/bin/sh", "-c", "set --" + words + "; " + script});
+    std::string expected;
+    for (const std::string &text : texts)
+        expected += text + '\0';
+    EXPECT_EQ(result.out, expected);
+}
+
+TEST(TextCut, CutsAt4095Characters)
+{
+    EXPECT_EQ(cut_text(std::string(5000, 'x')).size(), 4095u);
+    EXPECT_EQ(cut_text("short"), "short");
+    EXPECT_EQ(strprintf_cut("%s", std::string(9000, 'y').c_str()).size(), 4095u);
+    EXPECT_EQ(strprintf("%d-%s", 42, std::string(3000, 'z').c_str()).size(), 3003u);
+}
