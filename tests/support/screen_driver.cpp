@@ -71,7 +71,7 @@ int show_bar(const std::string &kind, int bar_width)
         return -2;
     newtComponent form = newtForm(nullptr, nullptr, 0);
     newtGridAddComponentsToForm(bar, form, 1);
-    newtGridWrappedWindowAt(bar, const_cast<char *>("Bar"), 0, 2);
+    newtGridWrappedWindow(bar, const_cast<char *>("Bar"));
     newtGridFree(bar, 1);
     newtComponent ended = newtRunForm(form);
     int result = ended == a ? 0 : ended == b ? 1 : ended == c ? 2 : -1;
@@ -177,8 +177,15 @@ int main(int argc, char **argv)
     }
     if (!text_mode)
         stop_screen();
-    std::printf("RESULT=%d\n", result);
+    std::string report = "RESULT=" + std::to_string(result) + "\n";
     if (!extra.empty())
-        std::printf("%s\n", extra.c_str());
+        report += extra + "\n";
+    std::fputs(report.c_str(), stdout);
+    if (const char *file = std::getenv("SCREEN_DRIVER_RESULT")) {
+        if (std::FILE *out = std::fopen(file, "w")) {
+            std::fputs(report.c_str(), out);
+            std::fclose(out);
+        }
+    }
     return 0;
 }

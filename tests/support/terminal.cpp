@@ -1,5 +1,7 @@
 #include "support/terminal.h"
 
+#include "support/package_fixture.h"
+
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -31,8 +33,19 @@ void Terminal::start(const std::string &command, const std::vector<std::string> 
         args.push_back("-e");
         args.push_back(entry);
     }
-    args.push_back(command);
-    tmux(args);
+    // The status is recorded by a shell around the command: tmux does not
+    // always collect a pane's exit status.
+    // The terminal's settings after the command tell whether it was left
+    // usable.
+    args.push_back(command + "\nstatus=$?\nstty -a > " + sh_quote(dir_ / "stty") + " 2>&1\nprintf '%s\\n' \"$status\" > " +
+                   sh_quote(dir_ / "status"));
+    // The first client starts the server, which keeps whatever descriptors
+    // it was given: hand it none of ours.
+    std::string line = "exec tmux -S " + sh_quote(socket_) + " -f " + sh_quote(config_);
+    for (const std::string &arg : args)
+        line += " " + sh_quote(arg);
+    line += " </dev/null >/dev/null 2>&1";
+    run_process({"/bin/sh", "-c", line}, "", {"TMUX="});
     started_ = true;
 }
 
@@ -99,12 +112,9 @@ int Terminal::wait_exit(std::chrono::milliseconds timeout) const
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() <= deadline) {
-        std::istringstream in(tmux({"display-message", "-p", "-t", "t", "#{pane_dead} #{pane_dead_status}"}));
-        int dead = 0;
-        int status = -1;
-        in >> dead >> status;
-        if (dead == 1)
-            return status;
+        std::string status = read_file(dir_ / "status");
+        if (!status.empty() && status.back() == '\n')
+            return std::stoi(status);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
     return -1;
@@ -134,4 +144,14 @@ bool Terminal::cursor_on(const std::string &label) const
     auto [row, col] = find(label);
     auto [x, y] = cursor();
     return row >= 0 && y == row && x >= col - 2 && x < col + static_cast<int>(label.size()) + 2;
+}
+
+bool Terminal::left_usable() const
+{
+    std::string settings = " " + read_file(dir_ / "stty");
+    for (const char *mode : {" icanon", " echo ", " isig", " icrnl", " opost"}) {
+        if (settings.find(mode) == std::string::npos)
+            return false;
+    }
+    return true;
 }

@@ -40,6 +40,10 @@ public:
     // Waits for the program to end; its exit status, or -1 on timeout.
     int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
 
+    // After the program ended: the terminal is back in its normal modes
+    // (canonical input, echo, signals, output processing).
+    bool left_usable() const;
+
     // Row and column of the first occurrence of `text`, or (-1, -1).
     std::pair<int, int> find(const std::string &text) const;
     // True when the cursor stands within the first occurrence of `label`.

@@ -1,0 +1,44 @@
+// One screen routine run by the screen driver in a real terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/package_fixture.h"
+#include "support/process.h"
+#include "support/terminal.h"
+
+class ScreenRun {
+public:
+    explicit ScreenRun(int cols = 80, int rows = 24) : term(cols, rows) {}
+
+    // Starts the driver with `args` (routine name first).
+    void start(const std::vector<std::string> &args, std::vector<std::string> env = {})
+    {
+        std::string command = sh_quote(SCREEN_DRIVER);
+        for (const std::string &arg : args)
+            command += " " + sh_quote(arg);
+        env.push_back("SCREEN_DRIVER_RESULT=" + dir / "result");
+        env.push_back("SCREEN_DRIVER_LOG=" + dir / "log");
+        bool has_lang = false;
+        for (const std::string &entry : env)
+            has_lang = has_lang || entry.rfind("LANG=", 0) == 0;
+        if (!has_lang)
+            env.push_back("LANG=C.UTF-8");
+        term.start(command, env);
+    }
+
+    // Waits for the driver to end; its report ("RESULT=n\n..."), or "" when
+    // it did not end in time.
+    std::string finish()
+    {
+        status = term.wait_exit();
+        return read_file(dir / "result");
+    }
+
+    std::string log() const { return read_file(dir / "log"); }
+
+    Terminal term;
+    TempDir dir;
+    int status = -1;
+};

@@ -1,0 +1,128 @@
+// The dialog core in a real terminal: what is drawn, where the focus
+// starts and what every key returns.
+#include <gtest/gtest.h>
+
+#include "support/screen_run.h"
+
+TEST(BaseDialog, OneButtonAlwaysAnswersZero)
+{
+    for (const char *key : {"Enter", "Escape", "F12"}) {
+        ScreenRun run;
+        run.start({"baseDialog", "Caption", "Text above", "Text below", " Only "});
+        ASSERT_TRUE(run.term.wait_for("Text below"));
+        EXPECT_TRUE(run.term.cursor_on(" Only "));
+        auto above = run.term.find("Text above");
+        auto below = run.term.find("Text below");
+        EXPECT_EQ(below.first, above.first + 2);
+        EXPECT_NE(run.term.screen().find("Caption"), std::string::npos);
+        run.term.press(key);
+        EXPECT_EQ(run.finish(), "RESULT=0\n") << key;
+        EXPECT_EQ(run.status, 0);
+    }
+}
+
+TEST(BaseDialog, SecondButtonAnswersOneAndHotKeysCountAsFirst)
+{
+    struct Case {
+        std::vector<std::string> keys;
+        const char *result;
+    } cases[] = {{{"Enter"}, "RESULT=1\n"}, {{"Tab", "Enter"}, "RESULT=0\n"}, {{"Escape"}, "RESULT=0\n"},
+                 {{"F12"}, "RESULT=0\n"}};
+    for (const Case &c : cases) {
+        ScreenRun run;
+        run.start({"baseDialogWidget", "Two", "Question?", "-", "First", "Second", "1"});
+        ASSERT_TRUE(run.term.wait_for("WIDGET-IN-THE-MIDDLE"));
+        EXPECT_TRUE(run.term.cursor_on("Second"));
+        for (const std::string &key : c.keys)
+            run.term.press(key);
+        EXPECT_EQ(run.finish(), c.result);
+    }
+}
+
+TEST(CancelConfirmation, NoIsTheDefaultAndHotKeysConfirm)
+{
+    struct Case {
+        std::vector<std::string> keys;
+        const char *result;
+    } cases[] = {{{"Enter"}, "RESULT=0\n"},
+                 {{"Tab", "Enter"}, "RESULT=1\n"},
+                 {{"Escape"}, "RESULT=1\n"},
+                 {{"F12"}, "RESULT=1\n"}};
+    for (const Case &c : cases) {
+        ScreenRun run;
+        run.start({"Cancel"});
+        ASSERT_TRUE(run.term.wait_for("      Are you sure you want to cancel?"));
+        EXPECT_NE(run.term.screen().find("Warning"), std::string::npos);
+        EXPECT_TRUE(run.term.cursor_on(" No "));
+        EXPECT_NE(run.term.screen().find(" Yes "), std::string::npos);
+        for (const std::string &key : c.keys)
+            run.term.press(key);
+        EXPECT_EQ(run.finish(), c.result);
+    }
+}
+
+TEST(MessageBoxes, TallTextsScrollInSixRows)
+{
+    std::string seven;
+    for (int i = 1; i <= 7; ++i)
+        seven += "Line" + std::to_string(i) + "\n";
+    ScreenRun run;
+    run.start({"show_message", seven, "Ok"});
+    ASSERT_TRUE(run.term.wait_for("Line1"));
+    EXPECT_NE(run.term.screen().find("Line6"), std::string::npos);
+    EXPECT_EQ(run.term.screen().find("Line7"), std::string::npos);
+    EXPECT_NE(run.term.screen().find("Message"), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=0\n");
+
+    ScreenRun six;
+    six.start({"show_message2", "L1\nL2\nL3\nL4\nL5\nL6", "Close", "Own title"});
+    ASSERT_TRUE(six.term.wait_for("L6"));
+    EXPECT_NE(six.term.screen().find("Own title"), std::string::npos);
+    auto first = six.term.find("L1");
+    auto button = six.term.find("Close");
+    EXPECT_EQ(button.first, first.first + 6 + 2);  // six rows, a blank row, the button's top edge
+    six.term.press("Enter");
+    EXPECT_EQ(six.finish(), "RESULT=0\n");
+}
+
+TEST(MessageBoxes, ShortMessageBoxIsOneRowTaller)
+{
+    ScreenRun run;
+    run.start({"show_strmessage", "Ten chars!", "Ok"});
+    ASSERT_TRUE(run.term.wait_for("Ten chars!"));
+    auto text = run.term.find("Ten chars!");
+    auto button = run.term.find(" Ok ");
+    EXPECT_EQ(button.first, text.first + 2 + 2);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=0\n");
+}
+
+TEST(ErrorDialog, ShowsTheMessageThenExitsWithItsCode)
+{
+    ScreenRun run;
+    std::string message = "Something failed badly: " + std::string(1200, 'e');
+    run.start({"Error", message});
+    ASSERT_TRUE(run.term.wait_for("Something failed badly"));
+    EXPECT_TRUE(run.term.cursor_on(" Exit "));
+    EXPECT_NE(run.term.screen().find("Error"), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "");
+    EXPECT_EQ(run.status, 1);
+    std::string log = run.log();
+    EXPECT_NE(log.find(": Error: " + message + "\n"), std::string::npos);
+    EXPECT_NE(log.find(": Exiting with code 1\n"), std::string::npos);
+    EXPECT_TRUE(run.term.left_usable());
+}
+
+TEST(ErrorDialog, WithoutTheScreenGoesToStandardError)
+{
+    TempDir dir;
+    ProcessResult r = run_process({SCREEN_DRIVER, "--text", "Error", "Plain %s failure"}, "",
+                                  {"SCREEN_DRIVER_LOG=" + dir / "log"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Plain %s failure\n");
+    std::string log = read_file(dir / "log");
+    EXPECT_NE(log.find(": Error: Plain %s failure\n"), std::string::npos);
+    EXPECT_NE(log.find(": Exiting with code 1\n"), std::string::npos);
+}
