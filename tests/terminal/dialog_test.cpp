@@ -100,10 +100,16 @@ TEST(MessageBoxes, ShortMessageBoxIsOneRowTaller)
 
 TEST(ErrorDialog, ShowsTheMessageThenExitsWithItsCode)
 {
-    ScreenRun run;
-    std::string message = "Something failed badly: " + std::string(1200, 'e');
+    // More than 1000 bytes, shown in full on a tall terminal.
+    ScreenRun run(132, 43);
+    std::string message = "Something failed badly:";
+    for (int i = 0; i < 100; ++i)
+        message += " error" + std::to_string(i);
+    message += " THE-END";
+    ASSERT_GT(message.size(), 1000u);
     run.start({"Error", message});
-    ASSERT_TRUE(run.term.wait_for("Something failed badly"));
+    ASSERT_TRUE(run.term.wait_for("THE-END"));
+    EXPECT_NE(run.term.screen().find("Something failed badly"), std::string::npos);
     EXPECT_TRUE(run.term.cursor_on(" Exit "));
     EXPECT_NE(run.term.screen().find("Error"), std::string::npos);
     run.term.press("Enter");
