@@ -103,8 +103,8 @@ TEST(ErrorDialog, ShowsTheMessageThenExitsWithItsCode)
     // More than 1000 bytes, shown in full on a tall terminal.
     ScreenRun run(132, 43);
     std::string message = "Something failed badly:";
-    for (int i = 0; i < 100; ++i)
-        message += " error" + std::to_string(i);
+    for (int i = 0; i < 110; ++i)
+        message += " failure" + std::to_string(i);
     message += " THE-END";
     ASSERT_GT(message.size(), 1000u);
     run.start({"Error", message});
