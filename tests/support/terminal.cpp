@@ -2,6 +2,7 @@
 
 #include "support/package_fixture.h"
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -148,7 +149,8 @@ bool Terminal::cursor_on(const std::string &label) const
 
 bool Terminal::left_usable() const
 {
-    std::string settings = " " + read_file(dir_ / "stty");
+    std::string settings = " " + read_file(dir_ / "stty") + " ";
+    std::replace(settings.begin(), settings.end(), '\n', ' ');
     for (const char *mode : {" icanon", " echo ", " isig", " icrnl", " opost"}) {
         if (settings.find(mode) == std::string::npos)
             return false;
