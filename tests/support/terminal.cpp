@@ -50,9 +50,9 @@ void Terminal::start(const std::string &command, const std::vector<std::string> 
     started_ = true;
 }
 
-void Terminal::press(const std::string &key)
+void Terminal::press(const std::string &key, int times)
 {
-    tmux({"send-keys", "-t", "t", key});
+    tmux({"send-keys", "-N", std::to_string(times), "-t", "t", key});
 }
 
 void Terminal::type(const std::string &text)

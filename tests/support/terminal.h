@@ -23,7 +23,7 @@ public:
 
     // Presses keys by their tmux names: "Tab", "Enter", "Escape", "F12",
     // "Down", "Up", "Space", "NPage", "BSpace", or a letter.
-    void press(const std::string &key);
+    void press(const std::string &key, int times = 1);
     // Types text literally.
     void type(const std::string &text);
 

@@ -1,0 +1,173 @@
+// Header, agreement and finish screens in a real terminal.
+#include <gtest/gtest.h>
+
+#include "support/screen_run.h"
+
+TEST(Header, TitleOnTopAndHelpLineAtTheBottom)
+{
+    for (int rows : {24, 43}) {
+        ScreenRun run(132, rows);
+        run.start({"header", "The Header Text"});
+        ASSERT_TRUE(run.term.wait_for("Header shown"));
+        auto lines = run.term.rows();
+        EXPECT_EQ(lines[0].rfind("The Header Text", 0), 0u);
+        EXPECT_NE(lines[static_cast<std::size_t>(rows - 1)].find("  <Tab> to switch between elements  |  <Space> to select"),
+                  std::string::npos);
+        run.term.press("Enter");
+        EXPECT_EQ(run.finish(), "RESULT=0\n");
+    }
+}
+
+TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
+{
+    TempDir dir;
+    write_file(dir / "LICENSE", "First line of the licence.\nSecond line.\n");
+    struct Case {
+        std::vector<std::string> keys;
+        const char *result;
+    } cases[] = {{{"Enter"}, "RESULT=0\n"},
+                 {{"Escape"}, "RESULT=1\n"},
+                 {{"F12"}, "RESULT=1\n"},
+                 {{"Tab", "Enter"}, "RESULT=1\n"}};  // Tab wraps round to the box, then " Accept "? checked below
+    ScreenRun run;
+    run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+    ASSERT_TRUE(run.term.wait_for("First line of the licence."));
+    EXPECT_TRUE(run.term.cursor_on(" Decline "));
+    EXPECT_NE(run.term.screen().find(" Accept "), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=0\n");
+    for (const Case &c : cases) {
+        if (c.keys.size() > 1)
+            continue;
+        ScreenRun again;
+        again.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+        ASSERT_TRUE(again.term.wait_for("Second line."));
+        for (const std::string &key : c.keys)
+            again.term.press(key);
+        EXPECT_EQ(again.finish(), c.result);
+    }
+    ScreenRun accept_first;
+    accept_first.start({"scrAgreement", "Other agreement", "1", dir / "LICENSE", "1"});
+    ASSERT_TRUE(accept_first.term.wait_for(" Disagree "));
+    EXPECT_TRUE(accept_first.term.cursor_on(" Agree "));
+    accept_first.term.press("Enter");
+    EXPECT_EQ(accept_first.finish(), "RESULT=1\n");
+}
+
+TEST(Agreement, BoxIsAtMost64WideAnd14RowsLowerThanTheScreen)
+{
+    TempDir dir;
+    std::string text;
+    for (int i = 1; i <= 40; ++i)
+        text += "Row" + std::to_string(i) + " " + std::string(70, 'w') + "\n";
+    write_file(dir / "LICENSE", text);
+    for (int cols : {80, 132}) {
+        ScreenRun run(cols, 24);
+        run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+        ASSERT_TRUE(run.term.wait_for("Row1 "));
+        // 10 rows of at most 64 columns: each "RowN word" block takes three
+        // rows, so Row4 is the tenth row and Row5 is not shown.
+        EXPECT_NE(run.term.screen().find("Row4"), std::string::npos) << cols;
+        EXPECT_EQ(run.term.screen().find("Row5"), std::string::npos) << cols;
+        EXPECT_NE(run.term.screen().find(std::string(64, 'w')), std::string::npos) << cols;
+        EXPECT_EQ(run.term.screen().find(std::string(65, 'w')), std::string::npos) << cols;
+        auto row1 = run.term.find("Row1");
+        auto bottom = run.term.find(" Decline ");
+        EXPECT_EQ(bottom.first - row1.first, 10 + 2) << cols;
+        run.term.press("Escape");
+        EXPECT_EQ(run.finish(), "RESULT=1\n");
+    }
+}
+
+TEST(Agreement, PageDownScrollsAndLongFilesAreCut)
+{
+    TempDir dir;
+    std::string text;
+    int line = 0;
+    while (text.size() < 100000)
+        text += "licence line " + std::to_string(++line) + "\n";
+    write_file(dir / "LICENSE", text);
+    // The last line shown is the one that ends within the first 65535 bytes.
+    std::string shown = text.substr(0, 65535);
+    std::string last_full = shown.substr(0, shown.rfind('\n'));
+    last_full = last_full.substr(last_full.rfind('\n') + 1);
+    std::string beyond = "licence line " + std::to_string(line) + " ";
+
+    ScreenRun run(80, 24);
+    run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+    ASSERT_TRUE(run.term.wait_for("licence line 1 "));
+    run.term.press("Tab");  // the focus goes round to the text box
+    run.term.press("NPage");
+    ASSERT_TRUE(run.term.wait_for("licence line 12"));
+    run.term.press("NPage", 500);
+    ASSERT_TRUE(run.term.wait_for(last_full + " "));
+    EXPECT_EQ(run.term.screen().find(beyond), std::string::npos);
+    run.term.press("Escape");
+    EXPECT_EQ(run.finish(), "RESULT=1\n");
+}
+
+TEST(Agreement, TinyTerminalDoesNotCrash)
+{
+    TempDir dir;
+    write_file(dir / "LICENSE", "Tiny terminal licence.\n");
+    ScreenRun run(80, 14);
+    run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+    ASSERT_TRUE(run.term.wait_for("Tiny terminal licence."));
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=0\n");
+}
+
+TEST(Agreement, MissingFileEndsTheRun)
+{
+    ScreenRun run;
+    run.start({"scrAgreement", "License Agreement", "0", "/no/such/LICENSE", "0"});
+    ASSERT_TRUE(run.term.wait_for("Could not read /no/such/LICENSE: No such file or directory"));
+    run.term.press("Enter");
+    run.finish();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.term.left_usable());
+}
+
+TEST(Finished, ExitAloneOrWithReboot)
+{
+    ScreenRun exit_only;
+    exit_only.start({"scrFinished", "Done Title", "All finished.", "0", "1"});
+    ASSERT_TRUE(exit_only.term.wait_for("All finished."));
+    EXPECT_EQ(exit_only.term.screen().find("Reboot"), std::string::npos);
+    EXPECT_TRUE(exit_only.term.cursor_on(" Exit "));
+    exit_only.term.press("Enter");
+    EXPECT_EQ(exit_only.finish(), "RESULT=0\n");
+
+    ScreenRun reboot;
+    reboot.start({"scrFinished", "Done Title", "All finished.", "1", "1"});
+    ASSERT_TRUE(reboot.term.wait_for("Reboot"));
+    EXPECT_TRUE(reboot.term.cursor_on("Reboot"));
+    reboot.term.press("Enter");
+    EXPECT_EQ(reboot.finish(), "RESULT=1\n");
+
+    for (const char *key : {"Escape", "F12"}) {
+        ScreenRun run;
+        run.start({"scrFinished", "Done Title", "All finished.", "1", "1"});
+        ASSERT_TRUE(run.term.wait_for("Reboot"));
+        run.term.press(key);
+        EXPECT_EQ(run.finish(), "RESULT=0\n");
+    }
+    ProcessResult text = run_process({SCREEN_DRIVER, "--text", "scrFinished", "T", "Final words.", "1", "1"});
+    EXPECT_EQ(text.out, "Final words.\nRESULT=0\n");
+}
+
+TEST(Finished, CheckBoxStateIsWrittenBack)
+{
+    ScreenRun run;
+    run.start({"scrFinishedWithCheckBox", "Removed", "The product is gone.", "Also remove settings", "1", "0", "0"});
+    ASSERT_TRUE(run.term.wait_for("[*] Also remove settings"));
+    run.term.press("Tab");  // the focus starts on " Exit "; Tab goes round to the box
+    run.term.press("Space");
+    ASSERT_TRUE(run.term.wait_for("[ ] Also remove settings"));
+    run.term.press("Tab");
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=0\nCHECKBOX=0\n");
+
+    ProcessResult text = run_process({SCREEN_DRIVER, "--text", "scrFinishedWithCheckBox", "T", "Gone.", "Box", "1", "0", "0"});
+    EXPECT_EQ(text.out, "Gone.\nRESULT=0\nCHECKBOX=1\n");
+}

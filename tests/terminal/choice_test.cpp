@@ -1,0 +1,181 @@
+// The question and selection screens in a real terminal.
+#include <gtest/gtest.h>
+
+#include "support/screen_run.h"
+
+namespace {
+
+struct KeyCase {
+    std::vector<std::string> keys;
+    const char *result;
+};
+
+void run_keys(const std::vector<std::string> &args, const char *ready, const KeyCase &c, int cols = 80)
+{
+    ScreenRun run(cols, 24);
+    run.start(args);
+    ASSERT_TRUE(run.term.wait_for(ready)) << args[0];
+    for (const std::string &key : c.keys) {
+        run.term.press(key);
+        if (key == "Enter" && &key != &c.keys.back()) {
+            // A second screen (the confirmation) comes up after an Enter.
+            ASSERT_TRUE(run.term.wait_for("Are you sure")) << args[0];
+        }
+    }
+    EXPECT_EQ(run.finish(), c.result) << args[0] << " " << c.keys.size();
+}
+
+} // namespace
+
+TEST(ScrChoise, NextIsTheDefaultAndCancelIsConfirmed)
+{
+    ScreenRun run;
+    run.start({"scrChoise", "Question Title", "Shall we go on with this?", "1", "0"});
+    ASSERT_TRUE(run.term.wait_for("Shall we go on with this?"));
+    EXPECT_TRUE(run.term.cursor_on("Next >"));
+    EXPECT_NE(run.term.screen().find("Question Title"), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=1\n");
+
+    const KeyCase cases[] = {
+        {{"Escape"}, "RESULT=1\n"},
+        {{"F12"}, "RESULT=1\n"},
+        {{"Tab", "Enter", "Tab", "Enter"}, "RESULT=0\n"},   // Cancel, " Yes "
+        {{"Tab", "Enter", "Escape"}, "RESULT=0\n"},         // Cancel, Escape confirms
+        {{"Tab", "Enter", "F12"}, "RESULT=0\n"},            // Cancel, F12 confirms
+    };
+    for (const KeyCase &c : cases)
+        run_keys({"scrChoise", "T", "Question text", "1", "0"}, "Question text", c);
+}
+
+TEST(ScrChoise, CancelFocusedTakesCancelAtOnce)
+{
+    ScreenRun run;
+    run.start({"scrChoise", "T", "Question text", "0", "0"});
+    ASSERT_TRUE(run.term.wait_for("Question text"));
+    EXPECT_TRUE(run.term.cursor_on("Cancel"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=0\n");
+}
+
+TEST(ScrChoise, NoAtTheConfirmationBringsTheSameScreenBack)
+{
+    ScreenRun run;
+    run.start({"scrChoise", "T", "Question text", "1", "0"});
+    ASSERT_TRUE(run.term.wait_for("Question text"));
+    run.term.press("Tab");
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_for("Are you sure you want to cancel?"));
+    run.term.press("Enter");  // " No "
+    ASSERT_TRUE(run.term.wait_gone("Are you sure you want to cancel?"));
+    EXPECT_NE(run.term.screen().find("Question text"), std::string::npos);
+    run.term.press("Tab");  // from Cancel back to "Next >"
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=1\n");
+}
+
+TEST(ScrChoise, WithoutTheScreenAnswersAtOnce)
+{
+    ProcessResult quiet = run_process({SCREEN_DRIVER, "--text", "scrChoise", "T", "Printed text", "1", "0"});
+    EXPECT_EQ(quiet.out, "RESULT=1\n");
+    ProcessResult printed = run_process({SCREEN_DRIVER, "--text", "scrChoise", "T", "Printed text", "1", "1"});
+    EXPECT_EQ(printed.out, "Printed text\nRESULT=1\n");
+    for (const char *routine : {"scrChoiseRetry", "scrChoiseNextSkipCancel", "scrSelectAction",
+                                "scrSelectComponents", "srcSelectInstType", "scrAgreement"}) {
+        ProcessResult r = run_process({SCREEN_DRIVER, "--text", routine, "T", "text", "A", "1", "B", "2"});
+        EXPECT_EQ(r.out, "RESULT=1\n") << routine;
+    }
+}
+
+TEST(ScrChoiseRetry, RetryIsTheDefault)
+{
+    const KeyCase cases[] = {
+        {{"Enter"}, "RESULT=1\n"},
+        {{"Escape"}, "RESULT=1\n"},
+        {{"F12"}, "RESULT=1\n"},
+        {{"Tab", "Enter", "Tab", "Enter"}, "RESULT=0\n"},
+    };
+    ScreenRun run;
+    run.start({"scrChoiseRetry", "Error", "Another package manager runs.", "1"});
+    ASSERT_TRUE(run.term.wait_for("Another package manager runs."));
+    EXPECT_TRUE(run.term.cursor_on("Retry"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=1\n");
+    for (const KeyCase &c : cases)
+        run_keys({"scrChoiseRetry", "Error", "Busy text", "1"}, "Busy text", c);
+}
+
+TEST(ScrChoiseNextSkipCancel, ThreeAnswersWithoutConfirmation)
+{
+    const KeyCase cases[] = {
+        {{"Enter"}, "RESULT=2\n"},
+        {{"Escape"}, "RESULT=2\n"},
+        {{"F12"}, "RESULT=2\n"},
+        {{"Tab", "Enter"}, "RESULT=1\n"},
+        {{"Tab", "Tab", "Enter"}, "RESULT=0\n"},
+    };
+    for (const KeyCase &c : cases)
+        run_keys({"scrChoiseNextSkipCancel", "Conflict", "A conflicting product", "1"}, "A conflicting product", c);
+}
+
+TEST(ScrSelectAction, EnterOnTheListChoosesTheCurrentRow)
+{
+    ScreenRun run;
+    run.start({"scrSelectAction", "Upgrade components", "Please select action to perform: ", "Upgrade", "1",
+               "Remove", "2"});
+    ASSERT_TRUE(run.term.wait_for("Remove"));
+    EXPECT_TRUE(run.term.cursor_on("Upgrade"));
+    run.term.press("Down");
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=2\n");
+
+    const KeyCase cases[] = {
+        {{"Enter"}, "RESULT=1\n"},
+        {{"Escape"}, "RESULT=1\n"},
+        {{"F12"}, "RESULT=1\n"},
+        {{"Down", "Tab", "Enter"}, "RESULT=2\n"},              // "Next >"
+        {{"Tab", "Tab", "Enter", "Tab", "Enter"}, "RESULT=-1\n"},  // Cancel, " Yes "
+    };
+    for (const KeyCase &c : cases)
+        run_keys({"scrSelectAction", "T", "Pick one: ", "Upgrade", "1", "Remove", "2"}, "Remove", c);
+}
+
+TEST(ScrSelectComponents, RadioButtonsAndCancelWithoutConfirmation)
+{
+    const KeyCase cases[] = {
+        {{"Enter"}, "RESULT=1\n"},                               // focus on "Next >", first entry selected
+        {{"Tab", "Enter"}, "RESULT=-1\n"},                       // Cancel, no confirmation
+        {{"Tab", "Tab", "Down", "Space", "Tab", "Enter"}, "RESULT=0\n"},  // second option, then "Next >"
+    };
+    for (const KeyCase &c : cases)
+        run_keys({"srcSelectInstType", "Installation type"}, "Advanced installation", c);
+    ScreenRun run;
+    run.start({"srcSelectInstType", "Installation type"});
+    ASSERT_TRUE(run.term.wait_for("Express installation (use default settings)"));
+    EXPECT_NE(run.term.screen().find("Please select the installation type: "), std::string::npos);
+    EXPECT_NE(run.term.screen().find("(*) Express"), std::string::npos);
+    EXPECT_TRUE(run.term.cursor_on("Next >"));
+    run.term.press("Escape");
+    EXPECT_EQ(run.finish(), "RESULT=1\n");
+}
+
+TEST(ScrChoiceCd, FirstOptionGivesTwo)
+{
+    ScreenRun run;
+    run.start({"scrChoiceCd"});
+    ASSERT_TRUE(run.term.wait_for("Install additional templates from optional CD"));
+    EXPECT_TRUE(run.term.cursor_on(" Next "));
+    EXPECT_NE(run.term.screen().find("Install additional templates"), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=2\n");
+
+    ScreenRun second;
+    second.start({"scrChoiceCd"});
+    ASSERT_TRUE(second.term.wait_for("optional CD"));
+    second.term.press("Tab");  // to the first option
+    second.term.press("Down");
+    second.term.press("Space");
+    second.term.press("Tab");
+    second.term.press("Enter");
+    EXPECT_EQ(second.finish(), "RESULT=0\n");
+}
