@@ -80,6 +80,17 @@ int show_bar(const std::string &kind, int bar_width)
     return result;
 }
 
+// Marks the screen as ready in its top row and waits for a key, so that
+// what the routine left on the screen stays visible.
+void shown_and_wait(const char *marker)
+{
+    if (!innewt)
+        return;
+    newtDrawRootText(0, 0, marker);
+    newtRefresh();
+    newtWaitForKey();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -156,12 +167,12 @@ int main(int argc, char **argv)
         result = execCmd3(arg(args, 1), nullptr, progress_func, arg(args, 2));
     } else if (routine == "winStatus") {
         winStatus(50, 5, arg(args, 1), "%s", arg(args, 2));
-        result = baseDialog("Status", "Status shown", nullptr, nullptr, "Ok", nullptr, 0);
+        shown_and_wait("Status shown");
         winStatusStop();
     } else if (routine == "prep") {
         prepStart(100, arg(args, 1));
         prepUpdate(num(args, 2));
-        result = baseDialog("Prep", "Bar shown", nullptr, nullptr, "Ok", nullptr, 0);
+        shown_and_wait("Bar shown");
         prepStop();
         prepStop();
     } else if (routine == "winProgress") {
@@ -169,7 +180,7 @@ int main(int argc, char **argv)
         winProgressUpdate(window.get(), 10, "pkg-one", "10 KiB", "The first package");
         winProgressUpdatePkg(window.get(), static_cast<unsigned long>(num(args, 2)),
                              static_cast<unsigned long>(num(args, 3)));
-        result = baseDialog("Packages", "Package window shown", nullptr, nullptr, "Ok", nullptr, 0);
+        shown_and_wait("Package window shown");
         winProgressStop(std::move(window));
     } else {
         std::fprintf(stderr, "unknown routine %s\n", routine.c_str());
