@@ -1,0 +1,363 @@
+// Whole unattended runs of the real program in the sandbox, with scripted
+// back-end tools that record how they were called.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/package_fixture.h"
+
+namespace {
+
+const std::string kCli = "installer-cli --verbose --logfile=/var/log/kestrane-sdk-install.log --progress --define=kversion=";
+const std::string kInstalled = "/usr/share/kestrane-virtualization-sdk/Manifest";
+const std::string kRecord = "echo \"$(basename \"$0\") $*\" >> \"$(dirname \"$0\")/$(test -d \"$(dirname \"$0\")/installer\" && echo . || echo ..)/calls.log\"\n";
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+// The calls (as "$*" shows them, blanks collapsed) without the kernel release, which depends on the machine.
+std::string calls_of(const PackageFixture &pkg)
+{
+    std::string text = pkg.calls();
+    std::string release = shell_output("uname -r");
+    release.pop_back();
+    for (std::size_t at = text.find(release); at != std::string::npos; at = text.find(release))
+        text.replace(at, release.size(), "R");
+    return text;
+}
+
+RunOptions with_env(std::vector<std::string> env)
+{
+    RunOptions options;
+    options.env = std::move(env);
+    return options;
+}
+
+RunOptions started_as(const std::string &cwd, const std::string &program)
+{
+    RunOptions options;
+    options.cwd = cwd;
+    options.program = program;
+    return options;
+}
+
+} // namespace
+
+TEST(UnattendedInstall, FreshInstallRunsTheToolsInOrder)
+{
+    PackageFixture pkg;
+    ProcessResult r = pkg.run({"-i"}, with_env({"KST_WRAPPER_LIBREPO=from-outside"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Please wait while installing is in progress\n"
+                     "Congratulations!\n\nYou have successfully completed installing Tessaro Virtualization SDK for Linux.\n\n\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(calls_of(pkg), "check_disk_space.sh \n"
+                             "pm.sh --check sdk --lib-deps data/lib_deps\n" +
+                                 kCli + "R -i Manifest\n");
+    std::vector<std::string> log = lines(pkg.log());
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[0].substr(log[0].find(": ")), ": ");
+    EXPECT_EQ(log[1], "");
+    EXPECT_EQ(log[2], "Tessaro Virtualization SDK 3.1.0.412 Installer started.");
+    EXPECT_EQ(log[3].substr(log[3].find(": ")), ": Unattended install mode.");
+    std::string whole = pkg.log();
+    EXPECT_NE(whole.find(": execCmd: ./installer/check_disk_space.sh 2>&1 [0]\n"), std::string::npos);
+    EXPECT_NE(whole.find(": exec_with_progress: ./installer-cli --verbose --logfile=/var/log/kestrane-sdk-install.log "
+                         "--progress --define=\"kversion=$(uname -r)\"     -i Manifest 2>&1 0\n"),
+              std::string::npos);
+    // An unattended run leaves the console level alone.
+    EXPECT_EQ(pkg.printk(), "7 4 1 7\n");
+}
+
+TEST(UnattendedInstall, ToolsSeeAnEmptyWrapperVariable)
+{
+    PackageFixture pkg;
+    pkg.tool("installer/pm.sh", "echo \"librepo=[${KST_WRAPPER_LIBREPO-unset}]\" >> " + sh_quote(pkg.root() + "/env.log") + "\n");
+    ProcessResult r = pkg.run({"-i"}, with_env({"KST_WRAPPER_LIBREPO=from-outside"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(pkg.root() + "/env.log"), "librepo=[]\n");
+}
+
+TEST(UnattendedInstall, UpgradeErasesKeepingConfigThenInstalls)
+{
+    PackageFixture pkg;
+    pkg.preinstall();
+    ProcessResult r = pkg.run({"-i", "-f"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(calls_of(pkg), "check_disk_space.sh \n"
+                             "pm.sh --check sdk --lib-deps data/lib_deps\n" +
+                                 kCli + "R --force -e --skip-sections config " + kInstalled + "\n" + kCli +
+                                 "R --force -i Manifest\n");
+    EXPECT_NE(r.out.find("Please wait while upgrading is in progress\n"), std::string::npos);
+    EXPECT_NE(r.out.find("You have successfully completed updating Tessaro Virtualization SDK for Linux.\n"),
+              std::string::npos);
+}
+
+TEST(UnattendedInstall, FailedFirstHalfOfAnUpgradeStopsThere)
+{
+    PackageFixture pkg;
+    pkg.preinstall();
+    pkg.tool("installer-cli", kRecord + "echo 'cannot erase' >&2\nexit 4\n");
+    ProcessResult r = pkg.run({"-i"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error during configuration Tessaro Virtualization SDK. Look at /var/log/kestrane-sdk-install.log "
+                     "for more information.\n");
+    EXPECT_EQ(calls_of(pkg).find(" -i Manifest"), std::string::npos);
+    std::string log = pkg.log();
+    EXPECT_NE(log.find(" 2>&1 4\n"), std::string::npos);
+    EXPECT_NE(log.find(": Error: Error during configuration"), std::string::npos);
+    EXPECT_NE(log.find(": Exiting with code 1\n"), std::string::npos);
+}
+
+TEST(UnattendedRemove, RemovesWithoutLicenceDiskCheckOrPackages)
+{
+    PackageFixture pkg;
+    pkg.preinstall();
+    pkg.remove("LICENSE");
+    ProcessResult r = pkg.run({"-r"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(calls_of(pkg), kCli + "R -e " + kInstalled + "\n");
+    EXPECT_EQ(r.out, "Please wait while removing is in progress\n"
+                     "Congratulations!\n\nYou have successfully removed Tessaro Virtualization SDK for Linux.\n\n\n");
+}
+
+TEST(UnattendedRemove, NothingInstalledIsAnError)
+{
+    PackageFixture pkg;
+    ProcessResult r = pkg.run({"-r"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Tessaro Virtualization SDK is not installed\n");
+    EXPECT_EQ(pkg.calls(), "");
+    std::string log = pkg.log();
+    EXPECT_NE(log.find(": Error: Tessaro Virtualization SDK is not installed\n"), std::string::npos);
+    EXPECT_NE(log.find(": Exiting with code 1\n"), std::string::npos);
+}
+
+TEST(Preconditions, MissingFilesEndTheRun)
+{
+    PackageFixture no_licence;
+    no_licence.remove("LICENSE");
+    ProcessResult r = no_licence.run({"-i"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "License agreement file 'LICENSE' cannot be found\n");
+
+    PackageFixture no_cli;
+    no_cli.remove("installer-cli");
+    r = no_cli.run({"-i"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "An error occurred when checking archives: \nfile 'installer-cli': No such file or directory\n");
+    EXPECT_EQ(no_cli.calls(), "");
+}
+
+TEST(Preconditions, DiskSpaceVerdicts)
+{
+    PackageFixture short_with_text;
+    short_with_text.tool("installer/check_disk_space.sh", "echo 'Only 3 KiB free on /usr/share.'\nexit 2\n");
+    ProcessResult r = short_with_text.run({"-i"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out, "Only 3 KiB free on /usr/share.\n\n");
+    EXPECT_NE(short_with_text.log().find(": Exiting with code 10\n"), std::string::npos);
+
+    PackageFixture short_silent;
+    short_silent.tool("installer/check_disk_space.sh", "exit 2\n");
+    r = short_silent.run({"-i"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out, "There is not enough space on the disk.\n");
+
+    for (const char *body : {"exit 1\n", "kill -9 $$\n"}) {
+        PackageFixture undecided;
+        undecided.tool("installer/check_disk_space.sh", body);
+        r = undecided.run({"-i"});
+        EXPECT_EQ(r.status, 0) << body;
+    }
+}
+
+TEST(PackageStep, CheckStatuses)
+{
+    struct Case {
+        std::string check;
+        int status;
+        std::string err;
+        bool installs;
+    } cases[] = {
+        {"printf ' .,;\\n-\\n'\nexit 0\n", 0, "", false},
+        {"echo 'o gzip'\nexit 124\n", 0, "", false},
+        {"exit 124\n", 0, "", false},
+        {"printf 'm libfoo\\no bar\\n'\nexit 124\n", 1,
+         "Installer cannot detect package manager on your system. Install the following packages and rerun Tessaro SDK "
+         "installation:\n- libfoo\n- bar\n\n",
+         false},
+        {"exit 3\n", 1,
+         "Unable to identify the missing components. Please contact the Tessaro support team for assistance.\n", false},
+        {"echo 'm libfoo'\nexit 0\n", 0, "", true},
+    };
+    for (const Case &c : cases) {
+        PackageFixture pkg;
+        pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in --check) " + c.check + " ;; esac\nexit 0\n");
+        ProcessResult r = pkg.run({"-i"});
+        EXPECT_EQ(r.status, c.status) << c.check;
+        EXPECT_EQ(r.err, c.err) << c.check;
+        EXPECT_EQ(pkg.calls().find("--install") != std::string::npos, c.installs) << c.check;
+    }
+}
+
+TEST(PackageStep, InstallRetriesAndFailures)
+{
+    const std::string check = "--check) echo 'm libfoo'; exit 0 ;;\n";
+    struct Case {
+        std::string install;
+        int status;
+        std::string err;
+        int attempts;
+    } cases[] = {
+        {"exit 123", 1, "An unknown error occurred while installing the required packages.\n", 5},
+        {"echo 'm libfoo'; exit 123", 1,
+         "An error occurred while installing the following packages:\n- libfoo\n\nInstall these packages manually and "
+         "start the Tessaro SDK installation again.\n",
+         5},
+        {"echo 'm lib%s%n'; exit 1", 1,
+         "An error occurred while installing the following packages:\n- lib%s%n\n\nInstall these packages manually "
+         "and start the Tessaro SDK installation again.\n",
+         1},
+        {"echo 'o x'; exit 1", 1, "An unknown error occurred while installing the required packages.\n", 1},
+        {"kill -9 $$", 1, "An unknown error occurred while installing the required packages.\n", 1},
+    };
+    for (const Case &c : cases) {
+        PackageFixture pkg;
+        pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n" + check + "--install) " + c.install + " ;;\nesac\n");
+        ProcessResult r = pkg.run({"-i"});
+        EXPECT_EQ(r.status, c.status) << c.install;
+        // The shell may add its own word on a killed tool before the message.
+        EXPECT_TRUE(r.err.size() >= c.err.size() && r.err.compare(r.err.size() - c.err.size(), c.err.size(), c.err) == 0)
+            << c.install << ": " << r.err;
+        std::string calls = pkg.calls();
+        int attempts = 0;
+        for (std::size_t at = calls.find("--install"); at != std::string::npos; at = calls.find("--install", at + 1))
+            ++attempts;
+        EXPECT_EQ(attempts, c.attempts) << c.install;
+        EXPECT_NE(calls.find("pm.sh --install sdk --lib-deps data/lib_deps --logfile /var/log/kestrane-sdk-install.log\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(PackageStep, OptionalPackagesAreRecommended)
+{
+    PackageFixture pkg;
+    pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo'; echo 'o gzip' ;;\n"
+                                          "--install) echo 'o gzip' ;;\nesac\nexit 0\n");
+    ProcessResult r = pkg.run({"-i"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Tessaro SDK was successfully installed, but we recommend you to install the following "
+                         "packages as well:\n- gzip\n\n"),
+              std::string::npos);
+}
+
+TEST(PackageStep, QuietSuccessAfterARetryRecommendsNothing)
+{
+    PackageFixture pkg;
+    std::string counter = sh_quote(pkg.root() + "/attempts");
+    pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo' ;;\n"
+                                          "--install) echo x >> " + counter + "\n"
+                                          "  if [ $(wc -l < " + counter + ") -lt 2 ]; then echo 'm libfoo'; exit 123; fi ;;\n"
+                                          "esac\nexit 0\n");
+    ProcessResult r = pkg.run({"-i"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("we recommend"), std::string::npos) << r.out;
+}
+
+TEST(LogPath, UnsafeLogPathReachesTheToolsAsOneArgument)
+{
+    PackageFixture pkg;
+    std::string log = "/var/log/my log;touch pwned";
+    pkg.tool("installer/pm.sh", "for a; do echo \"[$a]\"; done >> " + sh_quote(pkg.root() + "/args.log") +
+                                     "\ncase \"$1\" in --check) echo 'm libfoo' ;; esac\nexit 0\n");
+    ProcessResult r = pkg.run({"-i", "--log-path", log});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(file_exists(pkg.root() + "/pwned"));
+    EXPECT_NE(read_file(pkg.root() + "/args.log").find("[--logfile]\n[" + log + "]\n"), std::string::npos);
+    EXPECT_NE(pkg.log("my log;touch pwned").find("Installer started."), std::string::npos);
+}
+
+TEST(LogPath, MissingLogDirectoryChangesNothingElse)
+{
+    PackageFixture pkg;
+    ProcessResult r = pkg.run({"-i", "--log-path=/var/log/no/such/dir/install.log"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(file_exists(pkg.state() + "/log/no"));
+}
+
+TEST(LogPath, SecondRunAppends)
+{
+    PackageFixture pkg;
+    pkg.run({"-i"});
+    std::string first = pkg.log();
+    pkg.run({"-i"});
+    std::string both = pkg.log();
+    EXPECT_EQ(both.rfind(first, 0), 0u);
+    EXPECT_GT(both.size(), first.size() + 50);
+}
+
+TEST(StartUp, FromAnyDirectoryAndThroughALink)
+{
+    PackageFixture pkg;
+    TempDir elsewhere;
+    std::string link = elsewhere / "run-installer";
+    ASSERT_EQ(symlink(pkg.program().c_str(), link.c_str()), 0);
+    ProcessResult r = pkg.run({"-i"}, started_as("/", link));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(pkg.calls().find("-i Manifest"), std::string::npos);
+
+    PackageFixture relative;
+    r = relative.run({"-i"}, started_as(relative.root(), "./installer/install"));
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
+{
+    PackageFixture pkg;
+    pkg.use_sample_backend();
+    ProcessResult r = pkg.run({"-i"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(pkg.sdk_installed());
+    EXPECT_NE(read_file(pkg.installed_file("/usr/share/kestrane-virtualization-sdk/include/tessaro/sdk.h")).find("TESSARO_SDK_H"),
+              std::string::npos);
+    std::string conf = pkg.installed_file("/etc/kestrane-sdk/sdk.conf");
+    EXPECT_TRUE(file_exists(conf));
+    EXPECT_NE(pkg.log().find("installer-cli: installed /etc/kestrane-sdk/sdk.conf"), std::string::npos);
+
+    // An upgrade keeps the settings the administrator changed.
+    write_file(conf, "LOG_LEVEL=debug\n");
+    r = pkg.run({"-i"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("completed updating"), std::string::npos);
+    EXPECT_EQ(read_file(conf), "LOG_LEVEL=debug\n");
+    EXPECT_TRUE(pkg.sdk_installed());
+
+    r = pkg.run({"-r"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(pkg.sdk_installed());
+    EXPECT_FALSE(file_exists(conf));
+    EXPECT_FALSE(file_exists(pkg.installed_file("/usr/share/kestrane-virtualization-sdk/doc/README")));
+}
+
+TEST(SampleBackEnd, FailsClearlyOnABrokenPackage)
+{
+    PackageFixture pkg;
+    pkg.use_sample_backend();
+    pkg.remove("payload/doc/README");
+    ProcessResult r = pkg.run({"-i"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error during configuration"), std::string::npos);
+    EXPECT_NE(pkg.log().find("installer-cli: error: missing package files: payload/doc/README"), std::string::npos);
+    EXPECT_FALSE(pkg.sdk_installed());
+}
