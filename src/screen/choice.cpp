@@ -59,11 +59,12 @@ newtGrid close_column(ListColumn column, int height, int width, bool radio)
         newtFormSetWidth(column.inner, width + 10);
     newtComponent right = column.scrollbar;
     if (right == nullptr) {
-        right = newtForm(nullptr, nullptr, 0);
+        // A blank column 2 wide and `height` high beside the list. An empty
+        // newt form placed in a grid paints over the window frame, so the
+        // blank is an empty text box in the same colours.
+        right = newtTextbox(-1, -1, 2, height, 0);
         if (radio)
-            newtFormSetBackground(right, NEWT_COLORSET_CHECKBOX);
-        newtFormSetWidth(right, 2);
-        newtFormSetHeight(right, height);
+            newtTextboxSetColors(right, NEWT_COLORSET_CHECKBOX, NEWT_COLORSET_CHECKBOX);
     }
     return newtGridHCloseStacked(NEWT_GRID_COMPONENT, column.inner, NEWT_GRID_COMPONENT, right, NEWT_GRID_EMPTY);
 }

@@ -121,8 +121,7 @@ TEST(ScrChoiseNextSkipCancel, ThreeAnswersWithoutConfirmation)
 TEST(ScrSelectAction, EnterOnTheListChoosesTheCurrentRow)
 {
     ScreenRun run;
-    run.start({"scrSelectAction", "Upgrade components", "Please select action to perform: ", "Upgrade", "1",
-               "Remove", "2"});
+    run.start({"scrSelectAction", "Action", "Please select action to perform: ", "Upgrade", "1", "Remove", "2"});
     ASSERT_TRUE(run.term.wait_for("Remove"));
     EXPECT_TRUE(run.term.cursor_on("Upgrade"));
     run.term.press("Down");

@@ -1,0 +1,229 @@
+// Whole interactive runs of the real program in a real terminal, inside the
+// sandbox, driven the way an administrator drives them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "support/package_fixture.h"
+#include "support/terminal.h"
+
+namespace {
+
+const std::string kRecord = "echo \"$(basename \"$0\") $*\" >> \"$(cd \"$(dirname \"$0\")\" && while [ ! -f installer-cli ]; do cd ..; done; pwd)/calls.log\"\n";
+
+struct WizardRun {
+    PackageFixture pkg;
+    Terminal term{80, 24};
+
+    void start(const std::vector<std::string> &args = {}, const std::string &lang = "C.UTF-8")
+    {
+        term.start(pkg.command_text(args), {"LANG=" + lang});
+    }
+
+    void welcome_next()
+    {
+        ASSERT_TRUE(term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
+        EXPECT_TRUE(term.cursor_on("Next >"));
+        term.press("Enter");
+    }
+
+    void accept_licence()
+    {
+        ASSERT_TRUE(term.wait_for("License Agreement"));
+        EXPECT_TRUE(term.cursor_on(" Decline "));
+        term.press("BTab");
+        ASSERT_TRUE(term.wait_until([&](const std::string &) { return term.cursor_on(" Accept "); }));
+        term.press("Enter");
+    }
+};
+
+} // namespace
+
+TEST(WizardRun, FreshInstallFromWelcomeToFinish)
+{
+    WizardRun run;
+    run.pkg.tool("installer-cli", kRecord + "echo '[ 10%] Starting'\nsleep 0.6\necho '[ 60%] Copying'\nsleep 0.6\necho '[100%] Done'\n");
+    run.start();
+    ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK 3.1 Installer - "));
+    EXPECT_EQ(run.term.rows()[0].rfind("Tessaro Virtualization SDK 3.1 Installer - ", 0), 0u);
+    EXPECT_NE(run.term.rows()[23].find("<Tab> to switch between elements  |  <Space> to select"), std::string::npos);
+    // While the screen is up the console level is lowered to the larger of
+    // the minimum level and 3.
+    EXPECT_EQ(run.pkg.printk(), "3 4 1 7\n");
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("60%"));
+    EXPECT_NE(run.term.screen().find("installing"), std::string::npos);
+    ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK Installation Completed"));
+    EXPECT_NE(run.term.screen().find("You have successfully completed installing Tessaro"), std::string::npos);
+    EXPECT_EQ(run.term.screen().find("Reboot"), std::string::npos);
+    EXPECT_TRUE(run.term.cursor_on(" Exit "));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+    EXPECT_TRUE(run.term.left_usable());
+    EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+    EXPECT_NE(run.pkg.calls().find("-i Manifest"), std::string::npos);
+    EXPECT_EQ(run.pkg.log().find("Unattended install mode."), std::string::npos);
+}
+
+TEST(WizardRun, InstalledSdkAsksForTheActionAndRemoves)
+{
+    WizardRun run;
+    run.pkg.preinstall();
+    run.start();
+    run.welcome_next();
+    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
+    EXPECT_NE(run.term.screen().find("Upgrade components"), std::string::npos);
+    run.term.press("Down");
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_for("You have successfully removed Tessaro"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+    std::string calls = run.pkg.calls();
+    EXPECT_NE(calls.find("-e /usr/share/kestrane-virtualization-sdk/Manifest"), std::string::npos);
+    EXPECT_EQ(calls.find("check_disk_space"), std::string::npos);
+}
+
+TEST(WizardRun, UpgradeShowsTheLicenceAndTheUpdateFinish)
+{
+    WizardRun run;
+    run.pkg.preinstall();
+    run.start();
+    run.welcome_next();
+    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
+    run.term.press("Enter");
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK Updating Completed"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+}
+
+TEST(WizardRun, RefusalsEndWithTheirStatus)
+{
+    {
+        WizardRun welcome_cancelled;
+        welcome_cancelled.start();
+        ASSERT_TRUE(welcome_cancelled.term.wait_for("Welcome to"));
+        welcome_cancelled.term.press("Tab");
+        welcome_cancelled.term.press("Enter");
+        ASSERT_TRUE(welcome_cancelled.term.wait_for("Are you sure you want to cancel?"));
+        welcome_cancelled.term.press("Tab");
+        welcome_cancelled.term.press("Enter");
+        EXPECT_EQ(welcome_cancelled.term.wait_exit(), 10);
+        EXPECT_TRUE(welcome_cancelled.term.left_usable());
+        EXPECT_EQ(welcome_cancelled.pkg.printk(), "7 4 1 7\n");
+        EXPECT_NE(welcome_cancelled.pkg.log().find(": Exiting with code 10\n"), std::string::npos);
+    }
+    {
+        WizardRun declined;
+        declined.start();
+        declined.welcome_next();
+        ASSERT_TRUE(declined.term.wait_for("License Agreement"));
+        declined.term.press("Enter");
+        EXPECT_EQ(declined.term.wait_exit(), 10);
+        EXPECT_EQ(declined.pkg.calls(), "");
+    }
+    {
+        WizardRun no_licence;
+        no_licence.pkg.remove("LICENSE");
+        no_licence.start();
+        no_licence.welcome_next();
+        ASSERT_TRUE(no_licence.term.wait_for("License agreement file 'LICENSE' cannot be found"));
+        EXPECT_TRUE(no_licence.term.cursor_on(" Exit "));
+        no_licence.term.press("Enter");
+        EXPECT_EQ(no_licence.term.wait_exit(), 1);
+        EXPECT_TRUE(no_licence.term.left_usable());
+        EXPECT_EQ(no_licence.pkg.printk(), "7 4 1 7\n");
+    }
+}
+
+TEST(WizardRun, NotEnoughDiskSpaceCanBeRetried)
+{
+    WizardRun run;
+    std::string counter = sh_quote(run.pkg.root() + "/disk-checks");
+    run.pkg.tool("installer/check_disk_space.sh", "echo x >> " + counter + "\n"
+                 "if [ $(wc -l < " + counter + ") -lt 2 ]; then echo 'Free some space on /usr/share.'; exit 2; fi\nexit 0\n");
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("Free some space on /usr/share."));
+    EXPECT_NE(run.term.screen().find("Not enough disk space"), std::string::npos);
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_for("Installation Completed"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+    EXPECT_EQ(read_file(run.pkg.root() + "/disk-checks"), "x\nx\n");
+}
+
+TEST(WizardRun, PackageQuestionAndFourRetryQuestions)
+{
+    WizardRun run;
+    run.pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo'; echo 'o gzip' ;;\n"
+                                              "--install) sleep 0.3; exit 123 ;;\nesac\nexit 0\n");
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("You need to install the following components"));
+    EXPECT_NE(run.term.screen().find("Do you want to install them now?"), std::string::npos);
+    EXPECT_NE(run.term.screen().find("- libfoo"), std::string::npos);
+    EXPECT_NE(run.term.screen().find("Component Installation"), std::string::npos);
+    run.term.press("Enter");
+    for (int retry = 0; retry < 4; ++retry) {
+        ASSERT_TRUE(run.term.wait_for("package manager is already running")) << retry;
+        EXPECT_TRUE(run.term.cursor_on("Retry"));
+        run.term.press("Enter");
+        ASSERT_TRUE(run.term.wait_gone("package manager is already running")) << retry;
+    }
+    ASSERT_TRUE(run.term.wait_for("An unknown error occurred while installing the required packages."));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 1);
+    EXPECT_TRUE(run.term.left_usable());
+}
+
+TEST(WizardRun, SignalDuringADialogRestoresEverything)
+{
+    WizardRun run;
+    run.start();
+    ASSERT_TRUE(run.term.wait_for("Welcome to"));
+    EXPECT_EQ(run.pkg.printk(), "3 4 1 7\n");
+    std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
+    ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(kill(std::stoi(pid), SIGTERM), 0);
+    EXPECT_EQ(run.term.wait_exit(), 128 + SIGTERM);
+    EXPECT_TRUE(run.term.left_usable());
+    EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+    EXPECT_NE(run.pkg.log().find(": Exiting with code 143\n"), std::string::npos);
+}
+
+TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)
+{
+    WizardRun run;
+    run.pkg.set_printk("");
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("Installation Completed"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+    EXPECT_EQ(run.pkg.printk(), "");
+    EXPECT_NE(run.pkg.log().find(": Failed to setup console printk level.\n"), std::string::npos);
+}
+
+TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
+{
+    PackageFixture pkg;
+    ProcessResult r = pkg.run({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("The installer cannot start its text screen: standard input is not a terminal."),
+              std::string::npos);
+    EXPECT_NE(r.err.find("-i"), std::string::npos);
+    EXPECT_NE(r.err.find("-r"), std::string::npos);
+    EXPECT_NE(pkg.log().find(": Exiting with code 1\n"), std::string::npos);
+    EXPECT_EQ(pkg.printk(), "7 4 1 7\n");
+
+    Terminal term;
+    PackageFixture dumb;
+    term.start("TERM=dumb " + dumb.command_text({}));
+    EXPECT_EQ(term.wait_exit(), 1);
+    EXPECT_NE(dumb.log().find("the terminal type 'dumb' is not supported"), std::string::npos);
+}
