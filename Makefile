@@ -2,7 +2,7 @@
 BUILD ?= build
 ARGS ?=
 DEB_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext \
-	libgtest-dev googletest tmux util-linux shellcheck locales
+	libgtest-dev googletest tmux util-linux procps shellcheck locales
 
 .PHONY: all deps build test demo bench clean
 
