@@ -30,7 +30,10 @@ test: deps
 demo: build
 	cd $(BUILD)/sdk && ./install $(ARGS)
 
-bench: build
+bench: deps
+	@dpkg-query -W -f='$${Status}' whiptail 2>/dev/null | grep -q 'install ok installed' || \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq whiptail
+	$(MAKE) build
 	$(BUILD)/bench/installer_bench
 
 clean:

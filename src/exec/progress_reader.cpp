@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include <unistd.h>
 
 #include "core/log.h"
 #include "core/run_state.h"
@@ -14,53 +18,118 @@ namespace {
 
 constexpr std::size_t kLineMax = 4095;
 
-enum class ReadResult { Line, End };
+// Splits a stream into lines of at most kLineMax characters (line feed
+// included), any byte allowed, reading large blocks at a time. Interrupted
+// reads are retried; any other error ends the stream.
+class LineReader {
+public:
+    explicit LineReader(std::FILE *stream) : fd_(fileno(stream)) {}
 
-// Reads one line of at most kLineMax characters (its line feed included),
-// any byte allowed. Interrupted reads are retried.
-ReadResult read_line(std::FILE *stream, std::string &line)
-{
-    line.clear();
-    while (line.size() < kLineMax) {
-        int c = getc_unlocked(stream);
-        if (c == EOF) {
-            if (std::ferror(stream) && errno == EINTR) {
-                std::clearerr(stream);
-                continue;
+    bool next(std::string_view &line)
+    {
+        while (true) {
+            std::size_t available = end_ - begin_;
+            const char *start = buffer_ + begin_;
+            std::size_t limit = std::min(available, kLineMax);
+            if (const void *feed = std::memchr(start, '\n', limit)) {
+                std::size_t length = static_cast<const char *>(feed) - start + 1;
+                line = std::string_view(start, length);
+                begin_ += length;
+                return true;
             }
-            break;
+            if (available >= kLineMax || (at_end_ && available > 0)) {
+                line = std::string_view(start, limit);
+                begin_ += limit;
+                return true;
+            }
+            if (at_end_)
+                return false;
+            fill();
         }
-        line.push_back(static_cast<char>(c));
-        if (c == '\n')
-            break;
     }
-    return line.empty() ? ReadResult::End : ReadResult::Line;
+
+private:
+    void fill()
+    {
+        if (begin_ > 0) {
+            std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        while (true) {
+            ssize_t got = ::read(fd_, buffer_ + end_, sizeof buffer_ - end_);
+            if (got > 0) {
+                end_ += static_cast<std::size_t>(got);
+                return;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            at_end_ = true;
+            return;
+        }
+    }
+
+    int fd_;
+    char buffer_[65536];
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool at_end_ = false;
+};
+
+// The three characters of the percentage field as scanf's "%i" reads them:
+// line feeds count as blanks and a NUL ends the field.
+int read_percentage(std::string_view line)
+{
+    char field[4] = {0, 0, 0, 0};
+    for (std::size_t i = 1; i < 4 && i < line.size() && line[i] != '\0'; ++i)
+        field[i - 1] = line[i] == '\n' ? ' ' : line[i];
+    // The usual field: blanks, then decimal digits not starting with 0.
+    int i = 0;
+    while (i < 3 && field[i] == ' ')
+        ++i;
+    if (i < 3 && field[i] >= '1' && field[i] <= '9') {
+        int value = 0;
+        while (i < 3 && field[i] >= '0' && field[i] <= '9')
+            value = value * 10 + (field[i++] - '0');
+        return value;
+    }
+    // Anything else (sign, octal, hexadecimal, no number) goes to strtol
+    // with base 0, which reads an integer exactly as "%i" does and gives 0
+    // when nothing can be read.
+    return static_cast<int>(std::strtol(field, nullptr, 0));
+}
+
+// The message from column 7 on, its line feed turned into a blank, up to
+// the first NUL and at most `size` - 1 characters. A line holds a line
+// feed only as its last character.
+std::size_t copy_message(std::string_view line, char *out, std::size_t size)
+{
+    std::size_t n = 0;
+    if (line.size() > 7 && size > 0) {
+        std::string_view rest = line.substr(7, size - 1);
+        if (const void *nul = std::memchr(rest.data(), '\0', rest.size()))
+            rest = rest.substr(0, static_cast<std::size_t>(static_cast<const char *>(nul) - rest.data()));
+        n = rest.size();
+        std::memcpy(out, rest.data(), n);
+        if (n > 0 && out[n - 1] == '\n')
+            out[n - 1] = ' ';
+    }
+    if (size > 0)
+        out[n] = '\0';
+    return n;
 }
 
 } // namespace
 
-progress_line parse_progress_line(std::string_view raw)
+progress_line parse_progress_line(std::string_view line)
 {
     progress_line result;
-    if (raw.empty() || raw[0] != '[')
+    if (line.empty() || line[0] != '[')
         return result;
     result.is_progress = true;
-    std::string line(raw);
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    // Only the three characters of the field take part, as in a sscanf over
-    // the field alone; a NUL in it ends the field.
-    char field[4] = {0, 0, 0, 0};
-    for (std::size_t i = 1; i < 4 && i < line.size() && line[i] != '\0'; ++i)
-        field[i - 1] = line[i];
-    int value = 0;
-    if (std::sscanf(field, "%i", &value) != 1)
-        value = 0;
-    result.percent = value;
-    if (line.size() > 7) {
-        std::string_view rest(line);
-        rest.remove_prefix(7);
-        result.message.assign(rest.substr(0, std::min(rest.find('\0'), rest.size())));
-    }
+    result.percent = read_percentage(line);
+    char message[4096];
+    result.message.assign(message, copy_message(line, message, sizeof message));
     return result;
 }
 
@@ -82,15 +151,10 @@ void capture_output(std::string &captured, std::size_t size, std::string_view li
 
 void apply_progress_line(progress_data *progr, std::string_view line)
 {
-    if (progr == nullptr)
+    if (progr == nullptr || line.empty() || line[0] != '[')
         return;
-    progress_line parsed = parse_progress_line(line);
-    if (!parsed.is_progress)
-        return;
-    progr->progress = scale_progress(parsed.percent, progr->num_parts, progr->part);
-    std::size_t n = std::min(parsed.message.size(), sizeof progr->message - 1);
-    std::memcpy(progr->message, parsed.message.data(), n);
-    progr->message[n] = '\0';
+    progr->progress = scale_progress(read_percentage(line), progr->num_parts, progr->part);
+    copy_message(line, progr->message, sizeof progr->message);
     show_progress_data(3, progr);
 }
 
@@ -125,9 +189,9 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
         write_log("Error on popen(%s)\n", cmd);
         return -1;
     }
-    std::string line;
-    line.reserve(kLineMax + 1);
-    while (read_line(stream, line) == ReadResult::Line) {
+    auto reader = std::make_unique<LineReader>(stream);
+    std::string_view line;
+    while (reader->next(line)) {
         if (output_buf != nullptr)
             capture_output(*output_buf, output_buf_size, line);
         apply_progress_line(progr, line);

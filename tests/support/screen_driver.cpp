@@ -5,6 +5,7 @@
 //   screen_driver [--text] ROUTINE ARGS...
 #include <newt.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/run_state.h"
+#include "exec/progress_reader.h"
 #include "exec/runner.h"
 #include "screen/agreement.h"
 #include "screen/buttons.h"
@@ -165,6 +167,18 @@ int main(int argc, char **argv)
         result = baseDialog("Header", "Header shown", nullptr, nullptr, "Ok", nullptr, 0);
     } else if (routine == "wait") {
         result = execCmd3(arg(args, 1), nullptr, progress_func, arg(args, 2));
+    } else if (routine == "exec_with_progress") {
+        // Runs a command through the progress reader with the preparation
+        // window up, as the installation run does; reports lines per second.
+        progress_data record;
+        record.num_parts = 1;
+        record.action = ACTION_INSTALL;
+        record.data = winSimpleProgress("Please wait");
+        auto begin = std::chrono::steady_clock::now();
+        result = exec_with_progress(arg(args, 1), &record, nullptr, 0);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        record.data.reset();
+        extra = "SECONDS=" + std::to_string(seconds) + "\nLAST=" + std::to_string(record.progress);
     } else if (routine == "winStatus") {
         winStatus(50, 5, arg(args, 1), "%s", arg(args, 2));
         shown_and_wait("Status shown");

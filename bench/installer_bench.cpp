@@ -1,0 +1,126 @@
+// make bench: how much the installer adds to its back end's time, and how
+// fast the progress bar follows the back end's progress lines.
+//
+//  1. Unattended: wall time of an unattended install whose back end prints
+//     100,000 progress lines, divided by the wall time of the same back-end
+//     commands run directly by sh. Goal: at most 1.05.
+//  2. On screen: progress lines per second through the progress reader with
+//     the preparation window up in a terminal, against whiptail --gauge fed
+//     the same percentages. Goal: at least as fast.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <functional>
+#include <vector>
+
+#include "support/package_fixture.h"
+#include "support/terminal.h"
+
+namespace {
+
+constexpr int kLines = 100000;
+constexpr int kRounds = 15;
+
+const std::string kProgressLines = "awk 'BEGIN { for (i = 0; i < " + std::to_string(kLines) +
+                                   "; i++) printf \"[%3d%%] step %d\\n\", i * 100 / " + std::to_string(kLines) +
+                                   ", i }'";
+
+double seconds_of(const std::function<void()> &work)
+{
+    auto begin = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double unattended_ratio()
+{
+    PackageFixture pkg;
+    pkg.tool("installer-cli", kProgressLines + "\n");
+    pkg.tool("installer/pm.sh", "exit 0\n");
+    pkg.tool("installer/check_disk_space.sh", "exit 0\n");
+    // The same back-end commands, run by sh in the same sandbox, their
+    // output read through a pipe as any reader of it must.
+    pkg.tool("direct.sh", "cd \"$(dirname \"$0\")\"\n./installer/check_disk_space.sh 2>&1 | cat >/dev/null\n"
+                          "./installer/pm.sh --check sdk --lib-deps data/lib_deps | cat >/dev/null\n"
+                          "./installer-cli --verbose --logfile=/var/log/kestrane-sdk-install.log --progress "
+                          "--define=\"kversion=$(uname -r)\" -i Manifest 2>&1 | cat >/dev/null\n");
+    RunOptions direct;
+    direct.program = pkg.root() + "/direct.sh";
+    std::vector<double> installer;
+    std::vector<double> shell;
+    for (int round = 0; round < kRounds; ++round) {
+        shell.push_back(seconds_of([&] { pkg.run({}, direct); }));
+        installer.push_back(seconds_of([&] {
+            if (pkg.run({"-i"}).status != 0)
+                std::printf("the unattended install failed\n");
+        }));
+    }
+    double ratio = median(installer) / median(shell);
+    std::printf("unattended install, %d progress lines: installer %.3f s, sh alone %.3f s, ratio %.3f (goal <= 1.05)\n",
+                kLines, median(installer), median(shell), ratio);
+    return ratio;
+}
+
+double screen_lines_per_second()
+{
+    TempDir dir;
+    std::vector<double> rates;
+    for (int round = 0; round < 3; ++round) {
+        Terminal term(80, 24);
+        term.start(sh_quote(SCREEN_DRIVER) + " exec_with_progress " + sh_quote(kProgressLines) + " > " +
+                       sh_quote(dir / "report"),
+                   {"LANG=C.UTF-8"});
+        term.wait_exit(std::chrono::minutes(5));
+        std::string report = read_file(dir / "report");
+        std::size_t at = report.find("SECONDS=");
+        if (at == std::string::npos)
+            return 0;
+        rates.push_back(kLines / std::stod(report.substr(at + 8)));
+    }
+    return median(rates);
+}
+
+double whiptail_lines_per_second()
+{
+    if (shell_output("command -v whiptail").empty())
+        return 0;
+    TempDir dir;
+    std::vector<double> rates;
+    std::string percentages = "awk 'BEGIN { for (i = 0; i < " + std::to_string(kLines) + "; i++) print int(i * 100 / " +
+                              std::to_string(kLines) + ") }'";
+    for (int round = 0; round < 3; ++round) {
+        Terminal term(80, 24);
+        term.start("start=$(date +%s.%N); " + percentages + " | whiptail --gauge 'Please wait' 6 50 0; end=$(date +%s.%N); "
+                   "echo \"$start $end\" > " + sh_quote(dir / "times"),
+                   {"LANG=C.UTF-8"});
+        term.wait_exit(std::chrono::minutes(5));
+        double start = 0;
+        double end = 0;
+        if (std::sscanf(read_file(dir / "times").c_str(), "%lf %lf", &start, &end) != 2 || end <= start)
+            return 0;
+        rates.push_back(kLines / (end - start));
+    }
+    return median(rates);
+}
+
+} // namespace
+
+int main()
+{
+    unattended_ratio();
+    double ours = screen_lines_per_second();
+    double theirs = whiptail_lines_per_second();
+    std::printf("on screen: installer %.0f lines/s", ours);
+    if (theirs > 0)
+        std::printf(", whiptail --gauge %.0f lines/s, ratio %.2f (goal >= 1)\n", theirs, ours / theirs);
+    else
+        std::printf(" (whiptail not installed: apt-get install whiptail)\n");
+    return 0;
+}
