@@ -3,6 +3,7 @@
 # host's writable places covered, so the installer and its tools change
 # nothing outside STATE:
 #   /usr/share and /etc   overlays whose changes land in STATE/share and STATE/etc
+#   /usr/lib, /usr/sbin, /usr/bin  the same, when STATE/lib, STATE/sbin or STATE/bin exist
 #   /var/log              STATE/log
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
 # and TMPDIR pointing at STATE/tmp for the tools' scratch files.
@@ -18,6 +19,12 @@ overlay() {
 
 overlay /usr/share share
 overlay /etc etc
+# Program and library directories only for the tests that plant files there.
+for optional in lib:/usr/lib sbin:/usr/sbin bin:/usr/bin; do
+    if [ -d "$state/${optional%%:*}" ]; then
+        overlay "${optional#*:}" "${optional%%:*}"
+    fi
+done
 mkdir -p "$state/log" "$state/tmp"
 mount --bind "$state/log" /var/log
 if [ -f "$state/printk" ]; then

@@ -14,6 +14,10 @@
 #include <vector>
 
 #include "core/run_state.h"
+#include "driver/product_checks.h"
+#include "host/file_ops.h"
+#include "host/probes.h"
+#include "screen/text_dialogs.h"
 #include "exec/progress_reader.h"
 #include "exec/runner.h"
 #include "screen/agreement.h"
@@ -106,6 +110,8 @@ int main(int argc, char **argv)
     }
     if (const char *log = std::getenv("SCREEN_DRIVER_LOG"))
         log_path = std::string(log);
+    if (const char *mode = std::getenv("SCREEN_DRIVER_UNATTENDED"))
+        unattended = std::atoi(mode);
     if (args.empty()) {
         std::fprintf(stderr, "usage: screen_driver [--text] ROUTINE ARGS...\n");
         return 2;
@@ -196,6 +202,59 @@ int main(int argc, char **argv)
                              static_cast<unsigned long>(num(args, 3)));
         shown_and_wait("Package window shown");
         winProgressStop(std::move(window));
+    } else if (routine == "layoutTextFromFile" || routine == "depDialog") {
+        file_stream report(std::fopen(args.at(1).c_str(), "r"));
+        int retry = -7;
+        if (routine == "depDialog") {
+            result = depDialog(report.get(), &retry);
+            extra = "RETRY=" + std::to_string(retry);
+        } else {
+            newtComponent box = layoutTextFromFile(report.get());
+            result = box != nullptr ? 1 : 0;
+            if (box != nullptr)
+                result = baseDialog("Report", nullptr, nullptr, box, "Ok", nullptr, 0);
+        }
+    } else if (routine == "missedPackages") {
+        std::vector<const char *> names;
+        for (std::size_t i = 1; i < args.size(); ++i)
+            names.push_back(args[i].c_str());
+        names.push_back(nullptr);
+        missedPackages(names.data());
+    } else if (routine == "WrongProxyCredentialsMessage") {
+        result = WrongProxyCredentialsMessage();
+    } else if (routine == "getProxyUserPassInput") {
+        auth_pair pair;
+        std::snprintf(pair.userName, sizeof pair.userName, "untouched-user");
+        std::snprintf(pair.userPassword, sizeof pair.userPassword, "untouched-password");
+        result = getProxyUserPassInput(arg(args, 1), &pair);
+        extra = std::string("USER=") + pair.userName + "\nPASSWORD=" + pair.userPassword;
+    } else if (routine == "read_stdin") {
+        std::string line = read_stdin(arg(args, 1));
+        extra = "LINE=[" + line + "]";
+    } else if (routine == "probe") {
+        const std::string probe = args.at(1);
+        result = probe == "check_make"             ? check_make()
+                 : probe == "check_gcc"            ? check_gcc()
+                 : probe == "check_kernel_sources" ? check_kernel_sources()
+                 : probe == "arch_x86_64"          ? arch_x86_64()
+                 : probe == "check_ia32_support"   ? check_ia32_support()
+                 : probe == "check_debian_x64"     ? check_debian_x64()
+                 : probe == "check_selinux"        ? check_selinux()
+                                                   : -99;
+    } else if (routine == "check_running_kestrane") {
+        result = check_running_kestrane();
+    } else if (routine == "check_hardware_virtualization") {
+        result = check_hardware_virtualization();
+    } else if (routine == "check_cpu_amd64") {
+        result = check_cpu_amd64();
+    } else if (routine == "check_conflicts") {
+        log_path = std::string(std::getenv("SCREEN_DRIVER_LOG") ? std::getenv("SCREEN_DRIVER_LOG") : DEFAULT_LOG_PATH);
+        result = check_conflicts();
+        extra = "ACTION=" + std::to_string(action);
+    } else if (routine == "ask_xen_installation") {
+        int is_xen = -1;
+        ask_xen_installation(&is_xen);
+        extra = "IS_XEN=" + std::to_string(is_xen);
     } else {
         std::fprintf(stderr, "unknown routine %s\n", routine.c_str());
         result = -99;

@@ -1,0 +1,36 @@
+// File operations done through the shell, and the stream utilities that go
+// with the command runner and the text dialogs.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+struct StreamClose {
+    void operator()(std::FILE *stream) const { std::fclose(stream); }
+};
+using file_stream = std::unique_ptr<std::FILE, StreamClose>;
+
+// Each returns the runner's result; a command line that would not fit is
+// refused with -1 and runs nothing.
+int untar(const std::string &from, const std::string &to);
+int copy_file(const std::string &from, const std::string &to);
+int makedir(const std::string &name);
+int removedir(const std::string &name);
+int remove_directory(const std::string &path);
+// 0 when every regular file of the list was copied, 1 at the first failure.
+int copy_files_array(const char *const *copy_files, const std::string &dest_path);
+// Appends or rewrites the line var=val of a configuration file. The raw
+// status of system(); non-zero without running anything for a key or value
+// that cannot stand in the command line.
+int set_param(const std::string &conf, const std::string &var, const std::string &val);
+
+// A new temporary file, its name already removed.
+file_stream openTemp();
+// All lines of the stream from its start, leading blanks removed, each
+// followed by one more line feed.
+std::string readTrimmedLines(std::FILE *file);
+void swapfd(int fd1, int fd2);
+
+// The template of openTemp; tests point it elsewhere.
+extern std::string temp_template;
