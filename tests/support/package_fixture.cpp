@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -128,4 +130,33 @@ ProcessResult PackageFixture::run(const std::vector<std::string> &args, const Ru
 {
     return run_process(command(args, options), options.cwd.empty() ? state_ : options.cwd, options.env,
                        options.input);
+}
+
+ProcessResult PackageFixture::run_routine(const std::vector<std::string> &args, std::vector<std::string> env) const
+{
+    // The environment is set inside the sandbox, by env(1), so that a PATH
+    // of the test's choosing does not hide the sandbox's own tools.
+    env.push_back("SCREEN_DRIVER_LOG=/var/log/kestrane-sdk-install.log");
+    std::vector<std::string> full = env;
+    full.push_back(SCREEN_DRIVER);
+    full.push_back("--text");
+    full.insert(full.end(), args.begin(), args.end());
+    RunOptions options;
+    options.program = "/usr/bin/env";
+    options.cwd = root_;
+    return run(full, options);
+}
+
+void PackageFixture::plant(const std::string &absolute, const std::string &content, unsigned mode) const
+{
+    static const std::pair<const char *, const char *> kPlaces[] = {
+        {"/usr/bin/", "bin"}, {"/usr/sbin/", "sbin"}, {"/usr/lib/", "lib"}, {"/etc/", "etc"}, {"/usr/share/", "share"}};
+    for (const auto &[prefix, name] : kPlaces) {
+        std::string p = prefix;
+        if (absolute.rfind(p, 0) == 0) {
+            write_file(state_ + "/" + name + "/upper/" + absolute.substr(p.size()), content, mode);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot plant " + absolute);
 }

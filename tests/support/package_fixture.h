@@ -53,6 +53,15 @@ public:
 
     ProcessResult run(const std::vector<std::string> &args, const RunOptions &options = {}) const;
 
+    // Runs one routine through the routine driver in the sandbox, from the
+    // package root, without the screen; the log goes to the state's log
+    // directory.
+    ProcessResult run_routine(const std::vector<std::string> &args, std::vector<std::string> env = {}) const;
+
+    // A file planted at an absolute path under /usr/bin, /usr/sbin, /usr/lib
+    // or /etc inside the sandbox.
+    void plant(const std::string &absolute, const std::string &content, unsigned mode = 0755) const;
+
 private:
     TempDir dir_;
     std::string root_;
