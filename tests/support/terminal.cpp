@@ -121,9 +121,10 @@ int Terminal::wait_exit(std::chrono::milliseconds timeout) const
     return -1;
 }
 
-std::pair<int, int> Terminal::find(const std::string &text) const
+std::pair<int, int> Terminal::find(const std::string &text, bool last) const
 {
     std::vector<std::string> lines = rows();
+    std::pair<int, int> found = {-1, -1};
     for (std::size_t y = 0; y < lines.size(); ++y) {
         std::size_t x = lines[y].find(text);
         if (x == std::string::npos)
@@ -135,14 +136,16 @@ std::pair<int, int> Terminal::find(const std::string &text) const
             if ((static_cast<unsigned char>(lines[y][i]) & 0xC0) != 0x80)
                 ++column;
         }
-        return {static_cast<int>(y), column};
+        found = {static_cast<int>(y), column};
+        if (!last)
+            return found;
     }
-    return {-1, -1};
+    return found;
 }
 
-bool Terminal::cursor_on(const std::string &label) const
+bool Terminal::cursor_on(const std::string &label, bool last) const
 {
-    auto [row, col] = find(label);
+    auto [row, col] = find(label, last);
     auto [x, y] = cursor();
     return row >= 0 && y == row && x >= col - 2 && x < col + static_cast<int>(label.size()) + 2;
 }

@@ -45,9 +45,10 @@ public:
     bool left_usable() const;
 
     // Row and column of the first occurrence of `text`, or (-1, -1).
-    std::pair<int, int> find(const std::string &text) const;
-    // True when the cursor stands within the first occurrence of `label`.
-    bool cursor_on(const std::string &label) const;
+    std::pair<int, int> find(const std::string &text, bool last = false) const;
+    // True when the cursor stands within the first (or last) occurrence of
+    // `label`.
+    bool cursor_on(const std::string &label, bool last = false) const;
 
     int cols() const { return cols_; }
     int rows_count() const { return rows_; }
