@@ -4,7 +4,7 @@ ARGS ?=
 DEB_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext \
 	libgtest-dev googletest tmux util-linux procps shellcheck locales
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench pot clean
 
 all: build
 
@@ -16,6 +16,7 @@ deps:
 		echo "Installing:$$missing"; \
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
+	@locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja
@@ -35,6 +36,14 @@ bench: deps
 		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq whiptail
 	$(MAKE) build
 	$(BUILD)/bench/installer_bench
+
+# Refreshes the message template from the sources and merges it into every
+# translation.
+pot:
+	xgettext --language=C++ --keyword=_ --keyword=N_ --from-code=UTF-8 --add-comments=TRANSLATORS \
+		--package-name=install --msgid-bugs-address=installer@tessaro.example --sort-by-file \
+		-o po/install.pot $$(find src -name '*.cpp' | LC_ALL=C sort)
+	for po in po/*.po; do msgmerge --quiet --update --backup=none "$$po" po/install.pot; done
 
 clean:
 	rm -rf $(BUILD)
