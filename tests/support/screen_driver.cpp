@@ -3,6 +3,7 @@
 // routine hands back) so the terminal tests can check it.
 //
 //   screen_driver [--text] ROUTINE ARGS...
+#include <libintl.h>
 #include <newt.h>
 
 #include <chrono>
@@ -102,6 +103,8 @@ void shown_and_wait(const char *marker)
 int main(int argc, char **argv)
 {
     std::setlocale(LC_ALL, "");
+    bindtextdomain("install", RESOURCES_DIR);
+    textdomain("install");
     std::vector<std::string> args(argv + 1, argv + argc);
     bool text_mode = false;
     if (!args.empty() && args[0] == "--text") {

@@ -1,0 +1,49 @@
+// The command line in German: each line of the usage text and every
+// command-line message is looked up in the catalogue.
+#include <gtest/gtest.h>
+
+#include "support/package_fixture.h"
+
+namespace {
+
+RunOptions german()
+{
+    RunOptions options;
+    options.env = {"LANG=de_DE.UTF-8", "LC_ALL=", "LANGUAGE="};
+    return options;
+}
+
+} // namespace
+
+TEST(GermanCommandLine, UsageAndErrorsInGerman)
+{
+    PackageFixture pkg;
+    pkg.write("resources/de/LC_MESSAGES/install.mo", read_file(std::string(SAMPLE_SDK_DIR) + "/resources/de/LC_MESSAGES/install.mo"));
+    ProcessResult help = pkg.run({"-h"}, german());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "Tessaro Virtualization SDK-Installationsprogramm 3.1.0.412\n"
+                        "Aufruf: install [OPTION]\n"
+                        "       -i,--install                automatische (unbeaufsichtigte) Installation oder Aktualisierung \n"
+                        "       -r,--remove                 automatische (unbeaufsichtigte) Entfernung \n"
+                        "       -f,--force                  erzwungenes Entfernen: Fehler übergehen und so viel wie möglich erledigen \n"
+                        "       -h,--help                   diese Hilfe anzeigen\n"
+                        "       -v,--version                Version anzeigen\n");
+    EXPECT_EQ(pkg.run({"-v"}, german()).err, "Tessaro Virtualization SDK-Installation 3.1.0.412\n");
+    EXPECT_EQ(pkg.run({"-i", "-r"}, german()).err,
+              pkg.program() + ": unbeaufsichtigte Installation und unbeaufsichtigte Entfernung können nicht gleichzeitig "
+                              "ausgeführt werden.\n");
+    EXPECT_EQ(pkg.run({"extra"}, german()).err.substr(0, pkg.program().size() + 29),
+              pkg.program() + ": ungültiges Argument extra\n");
+    ProcessResult nobody = pkg.run({"-i"}, [] {
+        RunOptions options = german();
+        options.as_nobody = true;
+        return options;
+    }());
+    EXPECT_EQ(nobody.err, pkg.program() + " kann nur als root ausgeführt werden\n");
+}
+
+TEST(GermanCommandLine, WithoutACatalogueTheTextsAreEnglish)
+{
+    PackageFixture pkg;  // no resources/ in this package
+    EXPECT_EQ(pkg.run({"-v"}, german()).err, "Tessaro Virtualization SDK installation 3.1.0.412\n");
+}

@@ -1,0 +1,76 @@
+// The wizard in German, and the button bars whose translated labels are
+// longer in bytes than on screen.
+#include <gtest/gtest.h>
+
+#include "support/package_fixture.h"
+#include "support/screen_run.h"
+
+namespace {
+
+void add_catalogue(const PackageFixture &pkg)
+{
+    pkg.write("resources/de/LC_MESSAGES/install.mo",
+              read_file(std::string(SAMPLE_SDK_DIR) + "/resources/de/LC_MESSAGES/install.mo"));
+}
+
+} // namespace
+
+TEST(GermanWizard, WelcomeButtonsAndHelpLineInGerman)
+{
+    PackageFixture pkg;
+    add_catalogue(pkg);
+    Terminal term;
+    term.start(pkg.command_text({}), {"LANG=de_DE.UTF-8"});
+    ASSERT_TRUE(term.wait_for("Willkommen beim Tessaro Virtualization"));
+    EXPECT_NE(term.screen().find("Installationsanleitung"), std::string::npos);
+    std::string screen = term.screen();
+    EXPECT_NE(screen.find("Weiter >"), std::string::npos);
+    EXPECT_NE(screen.find("Abbrechen"), std::string::npos);
+    EXPECT_NE(screen.find("<Tab> zwischen Elementen wechseln  |  <Leertaste> auswählen"), std::string::npos);
+    EXPECT_NE(term.rows()[0].find("Tessaro Virtualization SDK 3.1 Installationsprogramm - "), std::string::npos);
+    term.press("Enter");
+    ASSERT_TRUE(term.wait_for("Lizenzvereinbarung"));
+    EXPECT_TRUE(term.cursor_on(" Ablehnen "));
+    term.press("BTab");
+    term.press("Enter");
+    ASSERT_TRUE(term.wait_for("Herzlichen Glückwunsch!"));
+    EXPECT_NE(term.screen().find("Installation von Tessaro Virtualization SDK abgeschlossen"), std::string::npos);
+    EXPECT_TRUE(term.cursor_on(" Beenden "));
+    term.press("Enter");
+    EXPECT_EQ(term.wait_exit(), 0);
+}
+
+TEST(GermanWizard, EnglishWithoutAGermanLocale)
+{
+    PackageFixture pkg;
+    add_catalogue(pkg);
+    Terminal term;
+    term.start(pkg.command_text({}), {"LANG=C"});
+    ASSERT_TRUE(term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
+    EXPECT_NE(term.screen().find("Next >"), std::string::npos);
+    term.press("Tab");
+    term.press("Enter");
+    ASSERT_TRUE(term.wait_for("Are you sure you want to cancel?"));
+    term.press("Tab");
+    term.press("Enter");
+    EXPECT_EQ(term.wait_exit(), 10);
+}
+
+TEST(GermanButtonBars, PaddingFollowsTheByteLength)
+{
+    // "Überspringen" is 13 bytes but 12 columns: the bar ends one column
+    // further left than a bar of the same screen width in plain ASCII.
+    ScreenRun run;
+    run.start({"scrChoiseNextSkipCancel", "Titel", "Ein Konflikt.", "1"}, {"LANG=de_DE.UTF-8"});
+    ASSERT_TRUE(run.term.wait_for("Überspringen"));
+    auto [row, next_col] = run.term.find("Weiter");
+    ASSERT_GE(row, 0);
+    auto skip = run.term.find("Überspringen");
+    auto cancel = run.term.find("Abbrechen");
+    auto frame = run.term.find("Ein Konflikt.").second - 2;  // the text starts 2 columns right of the frame
+    EXPECT_EQ(next_col - frame, 2 + 20 + 2);
+    EXPECT_EQ(skip.second - frame, 2 + 20 + 11 + 1 + 2);
+    EXPECT_EQ(cancel.second - frame, 2 + 20 + 11 + 1 + 17 + 1 + 2);
+    run.term.press("Enter");
+    EXPECT_EQ(run.finish(), "RESULT=2\n");
+}
