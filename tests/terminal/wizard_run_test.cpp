@@ -227,3 +227,40 @@ TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
     EXPECT_EQ(term.wait_exit(), 1);
     EXPECT_NE(dumb.log().find("the terminal type 'dumb' is not supported"), std::string::npos);
 }
+
+TEST(WizardRun, HostileOutputInADialogLeavesTheTerminalIntact)
+{
+    WizardRun run;
+    run.pkg.tool("installer/pm.sh", "case \"$1\" in --check) echo 'm libfoo' ;;\n"
+                                    "--install) printf 'm lib\\033[2J\\033]0;pwned\\007\\377\\376 \\000after-nul %%s%%n\\n'; exit 1 ;;\n"
+                                    "esac\nexit 0\n");
+    run.pkg.tool("installer-cli", "printf '[-5%%] neg\\n[999%%] big\\n[0x1f] hex\\n'\n");
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("Do you want to install them now?"));
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_for("An error occurred while installing the following packages:"));
+    std::string screen = run.term.screen();
+    EXPECT_NE(screen.find("Install these packages manually"), std::string::npos);
+    EXPECT_EQ(screen.find("after-nul"), std::string::npos);  // the text ends at the NUL
+    // The escape sequences were shown, not obeyed: the frame is still there.
+    EXPECT_NE(screen.find("\xe2\x94\x82"), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 1);
+    EXPECT_TRUE(run.term.left_usable());
+    EXPECT_NE(run.pkg.log().find("after-nul"), std::string::npos);  // the log keeps every byte
+}
+
+TEST(WizardRun, OddPercentagesOnTheBar)
+{
+    WizardRun run;
+    run.pkg.tool("installer-cli", "printf '[-5%%] neg\\n'\nsleep 0.3\nprintf '[999%%] big\\n'\nsleep 0.3\nprintf '[0x1f] hex\\n'\n");
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("Installation Completed"));
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+    EXPECT_TRUE(run.term.left_usable());
+}
