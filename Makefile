@@ -2,9 +2,15 @@
 BUILD ?= build
 ARGS ?=
 DEB_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext \
-	libgtest-dev googletest tmux util-linux procps shellcheck locales
+	libgtest-dev googletest tmux util-linux procps shellcheck locales \
+	clang libclang-rt-14-dev clang-tidy cppcheck valgrind
+SAN_BUILD ?= build-asan
+SAN_REPORTS = $(CURDIR)/$(SAN_BUILD)/sanitizer-reports
+SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
+	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build test demo bench pot clean
+.PHONY: all deps build test unit-test sanitized-test demo bench pot clean
 
 all: build
 
@@ -25,8 +31,21 @@ build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
 test: deps
+	$(MAKE) unit-test
+	$(MAKE) sanitized-test
+
+unit-test:
 	$(MAKE) build
 	ctest --test-dir $(BUILD) --output-on-failure -j2 --timeout 600
+
+# The whole suite again, against a build with the sanitizers; any report
+# fails the run.
+sanitized-test:
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_SANITIZE=ON
+	cmake --build $(SAN_BUILD)
+	rm -rf $(SAN_REPORTS) && mkdir -p $(SAN_REPORTS) && chmod 1777 $(SAN_REPORTS)
+	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j2 --timeout 900
+	@if [ -n "$$(ls -A $(SAN_REPORTS))" ]; then cat $(SAN_REPORTS)/*; echo "sanitizer reports above"; exit 1; fi
 
 demo: build
 	cd $(BUILD)/sdk && ./install $(ARGS)
@@ -46,4 +65,4 @@ pot:
 	for po in po/*.po; do msgmerge --quiet --update --backup=none "$$po" po/install.pot; done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)
