@@ -110,6 +110,7 @@ std::vector<std::string> PackageFixture::command(const std::vector<std::string> 
         for (const char *word : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})
             argv.push_back(word);
     }
+    argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
     argv.push_back(options.program.empty() ? program() : options.program);
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;

@@ -14,6 +14,7 @@ struct RunOptions {
     std::string program;              // how the program is named (default: its absolute path)
     std::vector<std::string> env;     // added to the environment
     std::string input;                // standard input
+    std::vector<std::string> wrapper; // runs the program under this command (valgrind, ...)
 };
 
 class PackageFixture {
