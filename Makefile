@@ -5,12 +5,15 @@ DEB_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettex
 	libgtest-dev googletest tmux util-linux procps shellcheck locales \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 SAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := fuzz_progress_line fuzz_package_list fuzz_trimmed_lines fuzz_mount_table fuzz_command_line
 SAN_REPORTS = $(CURDIR)/$(SAN_BUILD)/sanitizer-reports
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build test unit-test sanitized-test demo bench pot clean
+.PHONY: all deps build test unit-test sanitized-test fuzz demo bench pot clean
 
 all: build
 
@@ -33,6 +36,7 @@ build: $(BUILD)/build.ninja
 test: deps
 	$(MAKE) unit-test
 	$(MAKE) sanitized-test
+	$(MAKE) fuzz
 
 unit-test:
 	$(MAKE) build
@@ -56,6 +60,22 @@ bench: deps
 	$(MAKE) build
 	$(BUILD)/bench/installer_bench
 
+# Every fuzz target for FUZZ_SECONDS from the seed corpus in the
+# repository; new inputs go to a scratch corpus, never into the repository.
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DINSTALLER_FUZZ=ON -DINSTALLER_TESTS=OFF
+	cmake --build $(FUZZ_BUILD)
+	@for target in $(FUZZ_TARGETS); do \
+		rm -rf $(FUZZ_BUILD)/corpus/$$target && mkdir -p $(FUZZ_BUILD)/corpus/$$target $(FUZZ_BUILD)/artifacts && \
+		echo "fuzzing $$target for $(FUZZ_SECONDS) s" && \
+		LSAN_OPTIONS=print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp \
+		$(FUZZ_BUILD)/tests/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-artifact_prefix=$(FUZZ_BUILD)/artifacts/ $(FUZZ_BUILD)/corpus/$$target tests/fuzz/corpus/$$target \
+			2> $(FUZZ_BUILD)/$$target.log || { tail -40 $(FUZZ_BUILD)/$$target.log; exit 1; }; \
+		grep -E 'number_of_executed_units' $(FUZZ_BUILD)/$$target.log; \
+	done
+
 # Refreshes the message template from the sources and merges it into every
 # translation.
 pot:
@@ -65,4 +85,4 @@ pot:
 	for po in po/*.po; do msgmerge --quiet --update --backup=none "$$po" po/install.pot; done
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

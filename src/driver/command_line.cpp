@@ -30,39 +30,59 @@ struct ContextRelease {
 
 } // namespace
 
-void parseCmdLine(int argc, const char **argv)
+CommandLineOutcome parse_command_line(int argc, const char **argv)
 {
+    CommandLineOutcome outcome;
+    log_path_arg = nullptr;
     std::unique_ptr<poptContext_s, ContextRelease> context(
         poptGetContext("install", argc, argv, options_table, 0));
     poptReadDefaultConfig(context.get(), 1);
 
     int code = poptGetNextOpt(context.get());
     if (code < -1) {
-        std::fprintf(stderr, _("%s: bad argument %s: %s\n"), progName.c_str(),
-                     poptBadOption(context.get(), POPT_BADOPTION_NOALIAS), poptStrerror(code));
-        usage(2);
+        outcome.error = CommandLineError::BadOption;
+        const char *option = poptBadOption(context.get(), POPT_BADOPTION_NOALIAS);
+        outcome.argument = option != nullptr ? option : "";
+        outcome.reason = poptStrerror(code);
+    } else if (const char *leftover = poptGetArg(context.get())) {
+        outcome.error = CommandLineError::Leftover;
+        outcome.argument = leftover;
+    } else if (unattended_install && unattended_remove) {
+        outcome.error = CommandLineError::InstallAndRemove;
+    } else if (log_path_arg != nullptr && std::strlen(log_path_arg) > kLogPathMax) {
+        outcome.error = CommandLineError::LogPathTooLong;
+    } else {
+        if (unattended_install || unattended_remove)
+            unattended = 1;
+        if (log_path_arg != nullptr)
+            log_path = std::string(log_path_arg);
     }
-    if (const char *leftover = poptGetArg(context.get())) {
-        std::fprintf(stderr, _("%s: bad argument %s\n"), progName.c_str(), leftover);
+    std::free(log_path_arg);
+    log_path_arg = nullptr;
+    return outcome;
+}
+
+void parseCmdLine(int argc, const char **argv)
+{
+    CommandLineOutcome outcome = parse_command_line(argc, argv);
+    switch (outcome.error) {
+    case CommandLineError::None:
+        return;
+    case CommandLineError::BadOption:
+        std::fprintf(stderr, _("%s: bad argument %s: %s\n"), progName.c_str(), outcome.argument.c_str(),
+                     outcome.reason.c_str());
         usage(2);
-    }
-    if (unattended_install && unattended_remove) {
+    case CommandLineError::Leftover:
+        std::fprintf(stderr, _("%s: bad argument %s\n"), progName.c_str(), outcome.argument.c_str());
+        usage(2);
+    case CommandLineError::InstallAndRemove:
         std::fprintf(stderr,
                      _("%s: unattended installing and unattended removal cannot be performed simultaneosly.\n"),
                      progName.c_str());
         std::exit(2);
-    }
-    if (unattended_install || unattended_remove)
-        unattended = 1;
-    if (log_path_arg != nullptr) {
-        if (std::strlen(log_path_arg) > kLogPathMax) {
-            std::fprintf(stderr, _("%s: the log path is longer than %u characters\n"), progName.c_str(),
-                         kLogPathMax);
-            std::exit(2);
-        }
-        log_path = std::string(log_path_arg);
-        std::free(log_path_arg);
-        log_path_arg = nullptr;
+    case CommandLineError::LogPathTooLong:
+        std::fprintf(stderr, _("%s: the log path is longer than %u characters\n"), progName.c_str(), kLogPathMax);
+        std::exit(2);
     }
 }
 

@@ -5,6 +5,21 @@
 // Longest --log-path value accepted; longer paths cannot name a file.
 inline constexpr unsigned kLogPathMax = 4095;
 
+#include <string>
+
+// What reading the command line found wrong, if anything.
+enum class CommandLineError { None, BadOption, Leftover, InstallAndRemove, LogPathTooLong };
+
+struct CommandLineOutcome {
+    CommandLineError error = CommandLineError::None;
+    std::string argument;  // the offending option or argument
+    std::string reason;    // the parser's text for a bad option
+};
+
+// Reads the command line into the run state without printing or exiting.
+CommandLineOutcome parse_command_line(int argc, const char **argv);
+
+// parse_command_line, then the message and the exit for any error.
 void parseCmdLine(int argc, const char **argv);
 [[noreturn]] void usage(int errCode);
 [[noreturn]] void report_ver();
