@@ -13,7 +13,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build test unit-test sanitized-test fuzz demo bench pot clean
+.PHONY: all deps build test unit-test sanitized-test fuzz lint demo bench pot clean
 
 all: build
 
@@ -28,13 +28,14 @@ deps:
 	@locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
 test: deps
 	$(MAKE) unit-test
+	$(MAKE) lint
 	$(MAKE) sanitized-test
 	$(MAKE) fuzz
 
@@ -59,6 +60,15 @@ bench: deps
 		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq whiptail
 	$(MAKE) build
 	$(BUILD)/bench/installer_bench
+
+# clang-tidy and cppcheck over the sources, shellcheck over every shell
+# script; any finding fails.
+lint: build
+	clang-tidy -p $(BUILD) --quiet $$(find src -name '*.cpp' | LC_ALL=C sort)
+	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
+		--library=posix --library=tests/lint/cppcheck.cfg -I src src
+	shellcheck .ci/run tests/support/sandbox.sh sample-sdk/installer-cli sample-sdk/installer/*.sh \
+		sample-sdk/payload/bin/tessaro-sdk-info
 
 # Every fuzz target for FUZZ_SECONDS from the seed corpus in the
 # repository; new inputs go to a scratch corpus, never into the repository.

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#define _(text) gettext(text)
+#define _(text) gettext(text) // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the catalogue lookup's customary name
 #define N_(text) text
 
 // Texts composed into the classic 4096-byte buffers hold at most this many

@@ -119,8 +119,8 @@ void run_cli_installer_parted(const char *options, const char *manifest, signed 
     std::string command =
         cli_installer_command(log_path.value_or(""), components, "", force_mode != 0, options, manifest);
     progress.progress = 0;
-    progress.num_parts = num_parts;
-    progress.part = part;
+    progress.num_parts = num_parts; // NOLINT(bugprone-signed-char-misuse,cert-str34-c): small signed numbers
+    progress.part = part;           // NOLINT(bugprone-signed-char-misuse,cert-str34-c)
     progress.message[0] = '\0';
     progress.done = 0;
     progress.action = action;

@@ -70,7 +70,7 @@ private:
     }
 
     int fd_;
-    char buffer_[65536];
+    char buffer_[65536] = {};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;

@@ -12,7 +12,7 @@
 #include "host/locate.h"
 #include "screen/dialog.h"
 
-std::string temp_template = "/tmp/tsinstall.XXXXXX";
+const char *temp_template = "/tmp/tsinstall.XXXXXX";
 
 namespace {
 
@@ -88,17 +88,16 @@ int set_param(const std::string &conf, const std::string &var, const std::string
 
 file_stream openTemp()
 {
-    std::vector<char> name(temp_template.begin(), temp_template.end());
-    name.push_back('\0');
+    std::vector<char> name(temp_template, temp_template + std::strlen(temp_template) + 1);
     int fd = mkstemp(name.data());
     if (fd < 0)
-        Error(1, _("The temporary file '%s' could not be created: %s"), temp_template.c_str(), std::strerror(errno));
-    file_stream stream(fdopen(fd, "w+"));
+        Error(1, _("The temporary file '%s' could not be created: %s"), temp_template, std::strerror(errno));
+    file_stream stream(fd >= 0 ? fdopen(fd, "w+") : nullptr);
     if (!stream) {
         int error = errno;
         ::close(fd);
         ::unlink(name.data());
-        Error(1, _("The temporary file '%s' could not be created: %s"), temp_template.c_str(), std::strerror(error));
+        Error(1, _("The temporary file '%s' could not be created: %s"), temp_template, std::strerror(error));
     }
     ::unlink(name.data());
     return stream;

@@ -33,4 +33,4 @@ std::string readTrimmedLines(std::FILE *file);
 void swapfd(int fd1, int fd2);
 
 // The template of openTemp; tests point it elsewhere.
-extern std::string temp_template;
+extern const char *temp_template;

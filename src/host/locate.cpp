@@ -13,7 +13,7 @@
 #include "core/log.h"
 #include "core/text.h"
 
-std::string mount_table_path = "/proc/mounts";
+const char *mount_table_path = "/proc/mounts";
 
 namespace {
 
@@ -59,7 +59,7 @@ std::optional<std::string> walk_up(std::string work, const std::string &name, st
 std::optional<std::string> mount_table_lookup(const std::string &path,
                                               std::optional<std::string> (*match)(std::string_view, std::string_view))
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> table(std::fopen(mount_table_path.c_str(), "r"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> table(std::fopen(mount_table_path, "r"), &std::fclose);
     if (!table)
         return std::nullopt;
     char line[4096];

@@ -27,7 +27,7 @@ std::optional<std::string> mount_line_device(std::string_view line, std::string_
 std::optional<std::string> mount_line_fs_type(std::string_view line, std::string_view path);
 
 // The path that holds the mount table; tests point it elsewhere.
-extern std::string mount_table_path;
+extern const char *mount_table_path;
 
 // Buffer limits of the searches: a candidate longer than this is refused.
 inline constexpr std::size_t kFileSearchMax = 4095;

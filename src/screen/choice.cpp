@@ -153,7 +153,9 @@ newtGrid listBoxGrid(newtComponent *pListBox, int height, int list_width, const 
     int entries = count_entries(list);
     ListColumn column = list_column(entries, height, list_width, false);
     for (int i = 0; i < entries; ++i) {
-        newtListboxAppendEntry(*pListBox, list[i].name, reinterpret_cast<void *>(static_cast<intptr_t>(list[i].id)));
+        // The list keeps each row's id in its data pointer.
+        newtListboxAppendEntry(*pListBox, list[i].name,
+                               reinterpret_cast<void *>(static_cast<intptr_t>(list[i].id))); // NOLINT(performance-no-int-to-ptr)
         if (current != nullptr && std::strcmp(list[i].name, current) == 0)
             newtListboxSetCurrent(*pListBox, i);
     }

@@ -42,6 +42,15 @@ newtGrid createScaleBar(const char *text, int bar_width, newtComponent *scale, n
     return outer;
 }
 
+// A cleared window record; a failed allocation ends the run with `failure`.
+progress_handle new_window_record(const char *failure)
+{
+    auto *record = new (std::nothrow) progWinData;
+    if (record == nullptr)
+        Error(1, "%s", failure);
+    return progress_handle(record);
+}
+
 void set_bar(newtComponent scale, newtComponent label, unsigned long value)
 {
     newtScaleSet(scale, value);
@@ -102,9 +111,7 @@ progress_handle winSimpleProgress(const char *title)
         std::fflush(stdout);
         return nullptr;
     }
-    progress_handle data(new (std::nothrow) progWinData);
-    if (!data)
-        Error(1, "%s", _("Memory allocation failed"));
+    progress_handle data = new_window_record(_("Memory allocation failed"));
     data->form = newtForm(nullptr, nullptr, 0);
     newtDrawForm(data->form);
     newtRefresh();
@@ -119,9 +126,7 @@ progress_handle winProgress(const char *title)
         std::fflush(stdout);
         return nullptr;
     }
-    progress_handle data(new (std::nothrow) progWinData);
-    if (!data)
-        Error(1, "%s", _("Screwed up"));
+    progress_handle data = new_window_record(_("Screwed up"));
     data->f = showProgress;
     for (const char *label : labels)
         data->len = std::max(data->len, static_cast<int>(std::strlen(label)));

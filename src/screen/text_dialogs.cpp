@@ -96,7 +96,7 @@ void missedPackages(const char *const *lines)
     int rows = count > 6 ? 6 : count;
     newtComponent list = newtListbox(-1, -1, rows, count > 6 ? NEWT_FLAG_SCROLL : 0);
     for (int i = 0; i < count; ++i)
-        newtListboxAppendEntry(list, lines[i], reinterpret_cast<void *>(static_cast<intptr_t>(i)));
+        newtListboxAppendEntry(list, lines[i], reinterpret_cast<void *>(static_cast<intptr_t>(i))); // NOLINT(performance-no-int-to-ptr)
     baseDialog(_("Error"),
                _("The packages listed below are required for Tessaro Containers installation but are omitted from your "
                  "installation media. Please ensure that you have received your installation packages from Tessaro and "

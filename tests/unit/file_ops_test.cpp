@@ -135,8 +135,9 @@ TEST(SetParam, RefusesWhatWouldBreakOutOfItsQuotes)
 TEST(Streams, TemporaryFileHasNoName)
 {
     TempDir dir;
-    std::string saved = temp_template;
-    temp_template = dir / "tsinstall.XXXXXX";
+    const char *saved = temp_template;
+    std::string templ = dir / "tsinstall.XXXXXX";
+    temp_template = templ.c_str();
     file_stream stream = openTemp();
     temp_template = saved;
     ASSERT_TRUE(stream);

@@ -117,13 +117,15 @@ TEST(MountTable, SubstringMatchFollowedByABlank)
                                "/dev/sr0 /mnt/cdrom iso9660 ro 0 0\n"
                                "nodevicefield\n"
                                "/dev/sda1 / ext4 rw 0 0\n");
-    std::string saved = mount_table_path;
-    mount_table_path = dir / "mounts";
+    const char *saved = mount_table_path;
+    std::string table = dir / "mounts";
+    std::string missing = dir / "missing";
+    mount_table_path = table.c_str();
     EXPECT_EQ(get_cd_dev("/mnt/cdrom"), "/dev/sr0");
     EXPECT_EQ(get_fs_type("/mnt/cdrom"), "iso9660");
     EXPECT_EQ(get_cd_dev("/cdrom"), "/dev/sr0");  // plain substring match
     EXPECT_EQ(get_cd_dev("/media/usb"), std::nullopt);
-    mount_table_path = dir / "missing";
+    mount_table_path = missing.c_str();
     EXPECT_EQ(get_cd_dev("/mnt/cdrom"), std::nullopt);
     mount_table_path = saved;
 }
