@@ -13,7 +13,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build test unit-test sanitized-test fuzz lint demo bench pot clean
+.PHONY: all deps build test unit-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
@@ -54,6 +54,11 @@ sanitized-test:
 
 demo: build
 	cd $(BUILD)/sdk && ./install $(ARGS)
+
+# 1,000 unattended install and remove cycles of the sample SDK (the test
+# suite runs 25).
+soak: build
+	INSTALLER_SOAK_CYCLES=$${SOAK_CYCLES:-1000} $(BUILD)/tests/e2e_tests --gtest_filter='Soak.*'
 
 bench: deps
 	@dpkg-query -W -f='$${Status}' whiptail 2>/dev/null | grep -q 'install ok installed' || \
