@@ -22,7 +22,6 @@ int finish_screen(const std::string &title, const std::string &text, newtCompone
                   newtComponent reboot, newtComponent exit, int show_reboot, int reboot_is_default)
 {
     std::string text_buf = text;
-    std::string title_buf = title;
     newtComponent block = newtTextboxReflowed(-1, -1, text_buf.data(), width - 2, 0, 0, 0);
     int rows = checkbox != nullptr ? 3 : 2;
     newtGrid grid = newtCreateGrid(1, rows);
@@ -31,10 +30,7 @@ int finish_screen(const std::string &title, const std::string &text, newtCompone
         newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, checkbox, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
     newtGridSetField(grid, 0, rows - 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    newtGridWrappedWindow(grid, title_buf.data());
-    form.window_opened();
-    newtGridFree(grid, 1);
+    form.open(grid, title.c_str());
     bool reboot_first = show_reboot && reboot != nullptr && reboot_is_default;
     newtFormSetCurrent(form.get(), reboot_first ? reboot : exit);
     newtComponent ended = newtRunForm(form.get());
@@ -91,11 +87,7 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
     newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    std::string title_buf = title != nullptr ? title : "";
-    newtGridWrappedWindow(grid, title_buf.data());
-    form.window_opened();
-    newtGridFree(grid, 1);
+    form.open(grid, title);
     newtFormSetCurrent(form.get(), def_butt == 1 ? accept : decline);
     newtComponent ended = newtRunForm(form.get());
     return ended == decline ? 0 : 1;

@@ -196,11 +196,7 @@ int scrSelectAction(const char *title, const char *text, const list_s *types, in
     newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
     newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    std::string title_buf = title != nullptr ? title : "";
-    newtGridWrappedWindow(grid, title_buf.data());
-    form.window_opened();
-    newtGridFree(grid, 1);
+    form.open(grid, title);
 
     newtComponent ended = nullptr;
     if (run_with_cancel_confirmation(form.get(), cancel, &ended))
@@ -226,11 +222,7 @@ int scrSelectComponents(const char *title, const char *text, const list_s *types
     newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
     newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    std::string title_buf = title != nullptr ? title : "";
-    newtGridWrappedWindow(grid, title_buf.data());
-    form.window_opened();
-    newtGridFree(grid, 1);
+    form.open(grid, title);
     newtFormSetCurrent(form.get(), next);
 
     newtComponent ended = newtRunForm(form.get());
@@ -263,11 +255,7 @@ int scrChoiceCd()
     newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, from_cd, 1, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
     newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, next, 20, 1, 0, -1, NEWT_ANCHOR_LEFT, 0);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    std::string title = _("Install additional templates");
-    newtGridWrappedWindow(grid, title.data());
-    form.window_opened();
-    newtGridFree(grid, 1);
+    form.open(grid, _("Install additional templates"));
     newtFormSetCurrent(form.get(), next);
     newtRunForm(form.get());
     return newtRadioGetCurrent(finish) == finish ? 2 : 0;

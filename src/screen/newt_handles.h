@@ -19,6 +19,17 @@ public:
 
     newtComponent get() const { return form_; }
     void window_opened() { window_ = true; }
+
+    // Puts every widget of `grid` on the form, opens a centred window fitted
+    // to the grid with `title`, and releases the grid (not its widgets).
+    void open(newtGrid grid, const char *title)
+    {
+        std::string title_text = title != nullptr ? title : "";
+        newtGridAddComponentsToForm(grid, form_, 1);
+        newtGridWrappedWindow(grid, title_text.data());
+        window_opened();
+        newtGridFree(grid, 1);
+    }
     void close()
     {
         if (form_ != nullptr)

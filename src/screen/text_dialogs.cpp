@@ -142,11 +142,7 @@ int getProxyUserPassInput(const char *title, auth_pair *ret)
     newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
 
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    std::string title_buf = title != nullptr ? title : "";
-    newtGridWrappedWindow(grid, title_buf.data());
-    form.window_opened();
-    newtGridFree(grid, 1);
+    form.open(grid, title);
 
     newtComponent ended = newtRunForm(form.get());
     if (ended == cancel)

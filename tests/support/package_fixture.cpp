@@ -1,5 +1,7 @@
 #include "support/package_fixture.h"
 
+#include "core/text.h"
+
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,14 +12,7 @@ namespace fs = std::filesystem;
 
 std::string sh_quote(const std::string &word)
 {
-    std::string quoted = "'";
-    for (char c : word) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
+    return shell_quote(word);
 }
 
 PackageFixture::PackageFixture() : root_(dir_ / "package"), state_(dir_ / "state")

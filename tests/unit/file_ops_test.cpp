@@ -7,21 +7,10 @@
 #include <filesystem>
 
 #include "core/run_state.h"
+#include "support/log_to_temp.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-struct LogToTemp {
-    TempDir dir;
-    std::optional<std::string> saved = log_path;
-    LogToTemp() { log_path = dir / "install.log"; }
-    ~LogToTemp() { log_path = saved; }
-    std::string log() const { return read_file(dir / "install.log"); }
-};
-
-} // namespace
 
 TEST(ShellFileOps, TemplatesKeepTheirBlanksWithSafePaths)
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/run_state.h"
+#include "support/log_to_temp.h"
 #include "support/process.h"
 
 TEST(ProgressLine, PercentageReadAsScanfInteger)
@@ -59,18 +60,6 @@ TEST(ProgressCapture, KeepsAtMostSizeMinusOne)
     capture_output(none, 0, "x\n");
     EXPECT_EQ(none, "");
 }
-
-namespace {
-
-struct LogToTemp {
-    TempDir dir;
-    std::optional<std::string> saved = log_path;
-    LogToTemp() { log_path = dir / "install.log"; }
-    ~LogToTemp() { log_path = saved; }
-    std::string log() const { return read_file(dir / "install.log"); }
-};
-
-} // namespace
 
 TEST(ExecWithProgress, RecordTracksTheLastProgressLine)
 {

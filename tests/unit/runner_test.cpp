@@ -5,17 +5,10 @@
 #include <chrono>
 
 #include "core/run_state.h"
+#include "support/log_to_temp.h"
 #include "support/process.h"
 
 namespace {
-
-struct LogToTemp {
-    TempDir dir;
-    std::optional<std::string> saved = log_path;
-    LogToTemp() { log_path = dir / "install.log"; }
-    ~LogToTemp() { log_path = saved; }
-    std::string log() const { return read_file(dir / "install.log"); }
-};
 
 int count(const std::string &text, const std::string &needle)
 {
