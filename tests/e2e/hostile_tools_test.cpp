@@ -1,4 +1,4 @@
-// Back-end tools that misbehave: the installer ends with its specified
+// Back-end tools that misbehave: the installer ends with its fixed message
 // message and status, the log complete.
 #include <gtest/gtest.h>
 
