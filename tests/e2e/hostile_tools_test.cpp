@@ -1,5 +1,5 @@
 // Back-end tools that misbehave: the installer ends with its fixed message
-// message and status, the log complete.
+// and status, the log complete.
 #include <gtest/gtest.h>
 
 #include <chrono>
