@@ -1,8 +1,8 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD ?= build
 ARGS ?=
-DEB_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext \
-	libgtest-dev googletest tmux util-linux procps shellcheck locales \
+BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext libgtest-dev googletest
+DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps shellcheck locales \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -13,18 +13,26 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build test unit-test sanitized-test fuzz lint soak demo bench pot clean
+.PHONY: all deps build-deps build test unit-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+# Installs those of the given Debian packages that are missing.
+define install_missing
+	@missing=""; for p in $(1); do \
 		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 		echo "Installing:$$missing"; \
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
+endef
+
+build-deps:
+	$(call install_missing,$(BUILD_PACKAGES))
+
+deps:
+	$(call install_missing,$(DEB_PACKAGES))
 	@locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
 
 $(BUILD)/build.ninja:
@@ -52,7 +60,8 @@ sanitized-test:
 	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j2 --timeout 900
 	@if [ -n "$$(ls -A $(SAN_REPORTS))" ]; then cat $(SAN_REPORTS)/*; echo "sanitizer reports above"; exit 1; fi
 
-demo: build
+demo: build-deps
+	$(MAKE) build
 	cd $(BUILD)/sdk && ./install $(ARGS)
 
 # 1,000 unattended install and remove cycles of the sample SDK (the test
