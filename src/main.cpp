@@ -16,6 +16,22 @@
 #include "screen/dialog.h"
 #include "screen/terminal_guard.h"
 
+namespace {
+
+// An interactive run without a usable screen says how to run without one,
+// and ends.
+[[noreturn]] void refuse_screen(const char *reason)
+{
+    std::string message = strprintf(_("The installer cannot start its text screen: %s.\nRun it with -i (install or "
+                                       "upgrade) or -r (remove) to work without a screen.\n"),
+                                     reason);
+    std::fputs(message.c_str(), stderr);
+    write_log("%s", message.c_str());
+    insExit(1);
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     int reboot_required = 0;
@@ -51,25 +67,12 @@ int main(int argc, char **argv)
         write_log("Unattended install mode.\n");
     } else {
         std::string reason = screen_unusable_reason();
-        if (!reason.empty()) {
-            std::string message = strprintf(
-                _("The installer cannot start its text screen: %s.\nRun it with -i (install or upgrade) or -r "
-                  "(remove) to work without a screen.\n"),
-                reason.c_str());
-            std::fputs(message.c_str(), stderr);
-            write_log("%s", message.c_str());
-            insExit(1);
-        }
+        if (!reason.empty())
+            refuse_screen(reason.c_str());
         setup_console_level();
         if (!start_screen()) {
             restore_console_level();
-            std::string message = strprintf(
-                _("The installer cannot start its text screen: %s.\nRun it with -i (install or upgrade) or -r "
-                  "(remove) to work without a screen.\n"),
-                _("the screen library failed to start"));
-            std::fputs(message.c_str(), stderr);
-            write_log("%s", message.c_str());
-            insExit(1);
+            refuse_screen(_("the screen library failed to start"));
         }
         show_header();
     }

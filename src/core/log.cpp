@@ -3,8 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <memory>
-
+#include "core/file_stream.h"
 #include "core/run_state.h"
 
 void get_date(char *buf, std::size_t len)
@@ -20,16 +19,30 @@ void get_date(char *buf, std::size_t len)
         buf[0] = '\0';
 }
 
-void write_log(const char *format, ...)
+namespace {
+
+// Opens the log for one entry and writes the entry's timestamp; null when
+// no log is set or the file cannot be opened.
+file_stream open_entry()
 {
     if (!log_path)
-        return;
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(log_path->c_str(), "a"), &std::fclose);
+        return nullptr;
+    file_stream file(std::fopen(log_path->c_str(), "a"));
+    if (file) {
+        char stamp[64];
+        get_date(stamp, sizeof stamp);
+        std::fprintf(file.get(), "%s: ", stamp);
+    }
+    return file;
+}
+
+} // namespace
+
+void write_log(const char *format, ...)
+{
+    file_stream file = open_entry();
     if (!file)
         return;
-    char stamp[64];
-    get_date(stamp, sizeof stamp);
-    std::fprintf(file.get(), "%s: ", stamp);
     va_list args;
     va_start(args, format);
     std::vfprintf(file.get(), format, args);
@@ -39,14 +52,9 @@ void write_log(const char *format, ...)
 
 void write_log_bytes(const char *bytes, std::size_t size)
 {
-    if (!log_path)
-        return;
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(log_path->c_str(), "a"), &std::fclose);
+    file_stream file = open_entry();
     if (!file)
         return;
-    char stamp[64];
-    get_date(stamp, sizeof stamp);
-    std::fprintf(file.get(), "%s: ", stamp);
     std::fwrite(bytes, 1, size, file.get());
     std::fflush(file.get());
 }

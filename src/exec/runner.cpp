@@ -5,19 +5,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <system_error>
 #include <thread>
 
 #include "core/log.h"
 #include "core/text.h"
-
-namespace {
-
-using pipe_stream = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
-
-
-} // namespace
 
 int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, const char *progr_msg)
 {
@@ -26,9 +18,6 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
         write_log("Error on popen(%s)\n", cmd);
         return -1;
     }
-    // The stream is closed explicitly below with pclose, whose status matters;
-    // the guard only covers unexpected exits from the read loop.
-    pipe_stream stream(raw, &pclose);
 
     progress_func_arg shared;
     std::thread waiter;
@@ -77,8 +66,7 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
     if (wrote && mess != nullptr)
         *mess = std::move(collected);
 
-    std::FILE *to_close = stream.release();
-    int status = pclose(to_close);
+    int status = pclose(raw);
     if (status == -1) {
         write_log("error in pclose(%s)\n", cmd);
         return -1;

@@ -3,13 +3,9 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
-struct StreamClose {
-    void operator()(std::FILE *stream) const { std::fclose(stream); }
-};
-using file_stream = std::unique_ptr<std::FILE, StreamClose>;
+#include "core/file_stream.h"
 
 // Each returns the runner's result; a command line that would not fit is
 // refused with -1 and runs nothing.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 
+#include "core/file_stream.h"
 #include "core/log.h"
 #include "core/text.h"
 
@@ -59,7 +60,7 @@ std::optional<std::string> walk_up(std::string work, const std::string &name, st
 std::optional<std::string> mount_table_lookup(const std::string &path,
                                               std::optional<std::string> (*match)(std::string_view, std::string_view))
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> table(std::fopen(mount_table_path, "r"), &std::fclose);
+    file_stream table(std::fopen(mount_table_path, "r"));
     if (!table)
         return std::nullopt;
     char line[4096];
@@ -140,7 +141,11 @@ std::optional<std::string> get_cd_mpoint(const std::string &path)
     }
 }
 
-std::optional<std::string> mount_line_device(std::string_view line, std::string_view path)
+namespace {
+
+// Where `path` ends in a mount-table line: its first occurrence after the
+// first blank, followed by a blank. Gives the position of that blank.
+std::optional<std::size_t> mount_line_match(std::string_view line, std::string_view path)
 {
     std::size_t blank = line.find(' ');
     if (blank == std::string_view::npos)
@@ -148,18 +153,24 @@ std::optional<std::string> mount_line_device(std::string_view line, std::string_
     std::size_t at = line.find(path, blank + 1);
     if (at == std::string_view::npos || at + path.size() >= line.size() || line[at + path.size()] != ' ')
         return std::nullopt;
-    return std::string(line.substr(0, blank));
+    return at + path.size();
+}
+
+} // namespace
+
+std::optional<std::string> mount_line_device(std::string_view line, std::string_view path)
+{
+    if (!mount_line_match(line, path))
+        return std::nullopt;
+    return std::string(line.substr(0, line.find(' ')));
 }
 
 std::optional<std::string> mount_line_fs_type(std::string_view line, std::string_view path)
 {
-    std::size_t blank = line.find(' ');
-    if (blank == std::string_view::npos)
+    auto match = mount_line_match(line, path);
+    if (!match)
         return std::nullopt;
-    std::size_t at = line.find(path, blank + 1);
-    if (at == std::string_view::npos || at + path.size() >= line.size() || line[at + path.size()] != ' ')
-        return std::nullopt;
-    std::size_t start = at + path.size() + 1;
+    std::size_t start = *match + 1;
     std::size_t end = line.find(' ', start);
     if (end == std::string_view::npos)
         return std::nullopt;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/file_stream.h"
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/buttons.h"
@@ -61,7 +62,7 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     newtComponent decline = nullptr;
     newtGrid bar = mode == AGRT_LIC ? licenseButtons(width, &accept, &decline) : cepButtons(width, &accept, &decline);
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(filename, "r"), &std::fclose);
+    file_stream file(std::fopen(filename, "r"));
     if (!file) {
         int error = errno;
         newtGridFree(bar, 1);

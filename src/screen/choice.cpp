@@ -23,15 +23,27 @@ int count_entries(const list_s *list)
 
 // Runs `form` until it ends on something other than `cancel`, or on a
 // cancel the user confirms. True when the cancel was taken.
-bool run_with_cancel_confirmation(newtComponent form, newtComponent cancel, newtComponent *ended)
+bool run_with_cancel_confirmation(newtComponent form, newtComponent cancel)
 {
     while (true) {
-        *ended = newtRunForm(form);
-        if (*ended != cancel || cancel == nullptr)
+        if (newtRunForm(form) != cancel || cancel == nullptr)
             return false;
         if (Cancel(0))
             return true;
     }
+}
+
+// The question screens with two answers: `bar` holds `focus` and `cancel`.
+// 1 unless the cancel was taken (confirmed first when def_btn is 1).
+int two_answer_question(const char *title, const char *text, newtGrid bar, newtComponent focus,
+                        newtComponent cancel, int def_btn)
+{
+    ScreenForm form(scrChoiseForm(title, text, bar));
+    form.window_opened();
+    newtFormSetCurrent(form.get(), focus);
+    if (def_btn == 1)
+        return run_with_cancel_confirmation(form.get(), cancel) ? 0 : 1;
+    return newtRunForm(form.get()) == cancel ? 0 : 1;
 }
 
 // The list column shared by the list box and the radio buttons.
@@ -98,18 +110,7 @@ int scrChoise(const char *title, const char *text, int def_btn, int print_in_new
     newtComponent next = nullptr;
     newtComponent cancel = nullptr;
     newtGrid bar = installButtons(width, &next, &cancel);
-    ScreenForm form(scrChoiseForm(title, text, bar));
-    form.window_opened();
-    newtFormSetCurrent(form.get(), def_btn == 1 ? next : cancel);
-    int result = 1;
-    newtComponent ended = nullptr;
-    if (def_btn == 1) {
-        result = run_with_cancel_confirmation(form.get(), cancel, &ended) ? 0 : 1;
-    } else {
-        ended = newtRunForm(form.get());
-        result = ended == cancel ? 0 : 1;
-    }
-    return result;
+    return two_answer_question(title, text, bar, def_btn == 1 ? next : cancel, cancel, def_btn);
 }
 
 int scrChoiseRetry(const char *title, const char *text, int def_btn)
@@ -119,14 +120,7 @@ int scrChoiseRetry(const char *title, const char *text, int def_btn)
     newtComponent retry = nullptr;
     newtComponent cancel = nullptr;
     newtGrid bar = installButtonsWithTxt(width, &retry, &cancel, _("Retry"), _("Cancel"));
-    ScreenForm form(scrChoiseForm(title, text, bar));
-    form.window_opened();
-    newtFormSetCurrent(form.get(), retry);
-    newtComponent ended = nullptr;
-    if (def_btn == 1)
-        return run_with_cancel_confirmation(form.get(), cancel, &ended) ? 0 : 1;
-    ended = newtRunForm(form.get());
-    return ended == cancel ? 0 : 1;
+    return two_answer_question(title, text, bar, retry, cancel, def_btn);
 }
 
 int scrChoiseNextSkipCancel(const char *title, const char *text, int /*def_btn*/)
@@ -198,8 +192,7 @@ int scrSelectAction(const char *title, const char *text, const list_s *types, in
     ScreenForm form(newtForm(nullptr, nullptr, 0));
     form.open(grid, title);
 
-    newtComponent ended = nullptr;
-    if (run_with_cancel_confirmation(form.get(), cancel, &ended))
+    if (run_with_cancel_confirmation(form.get(), cancel))
         return -1;
     return static_cast<int>(reinterpret_cast<intptr_t>(newtListboxGetCurrent(listbox)));
 }

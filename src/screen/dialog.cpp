@@ -41,14 +41,6 @@ void write_printk(const int (&levels)[4])
     std::fclose(out);
 }
 
-newtComponent reflowed_label(const char *text)
-{
-    Reflowed flowed = reflow_text(text, 60, 5, 5);
-    newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height, NEWT_FLAG_WRAP);
-    newtTextboxSetText(box, flowed.text.c_str());
-    return box;
-}
-
 void message_box(const char *mess, const char *button, const char *title, bool short_text)
 {
     if (!innewt) {
@@ -58,17 +50,7 @@ void message_box(const char *mess, const char *button, const char *title, bool s
     int target = 60;
     if (short_text)
         target = static_cast<int>(std::min<std::size_t>(std::strlen(mess), 60));
-    Reflowed flowed = reflow_text(mess, target, 5, 5);
-    int flags = NEWT_FLAG_WRAP;
-    int height = flowed.height;
-    if (height > 6) {
-        height = 6;
-        flags |= NEWT_FLAG_SCROLL;
-    }
-    if (short_text)
-        height += 1;
-    newtComponent box = newtTextbox(-1, -1, flowed.width, height, flags);
-    newtTextboxSetText(box, flowed.text.c_str());
+    newtComponent box = scrolling_text_box(mess, target, short_text ? 1 : 0);
     baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr, box, button, nullptr, 0);
 }
 
@@ -77,8 +59,8 @@ void message_box(const char *mess, const char *button, const char *title, bool s
 int baseDialog(const char *caption, const char *label, const char *label1, newtComponent co,
                const char *button0, const char *button1, int defbutton)
 {
-    newtComponent top = label != nullptr ? reflowed_label(label) : nullptr;
-    newtComponent bottom = label1 != nullptr ? reflowed_label(label1) : nullptr;
+    newtComponent top = label != nullptr ? wrapped_text_box(label) : nullptr;
+    newtComponent bottom = label1 != nullptr ? wrapped_text_box(label1) : nullptr;
 
     newtComponent b0 = nullptr;
     newtComponent b1 = nullptr;

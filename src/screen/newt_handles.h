@@ -63,3 +63,29 @@ inline Reflowed reflow_text(const std::string &text, int width, int flex_down, i
     }
     return result;
 }
+
+// A wrapping text box as large as `text` reflowed at 60 columns, 5 either
+// way; it never scrolls.
+inline newtComponent wrapped_text_box(const std::string &text)
+{
+    Reflowed flowed = reflow_text(text, 60, 5, 5);
+    newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height, NEWT_FLAG_WRAP);
+    newtTextboxSetText(box, flowed.text.c_str());
+    return box;
+}
+
+// A wrapping text box for `text` reflowed at `target` columns, 5 either way,
+// at most 6 rows high with a scroll bar beyond that, plus `extra_rows`.
+inline newtComponent scrolling_text_box(const std::string &text, int target, int extra_rows = 0)
+{
+    Reflowed flowed = reflow_text(text, target, 5, 5);
+    int flags = NEWT_FLAG_WRAP;
+    int height = flowed.height;
+    if (height > 6) {
+        height = 6;
+        flags |= NEWT_FLAG_SCROLL;
+    }
+    newtComponent box = newtTextbox(-1, -1, flowed.width, height + extra_rows, flags);
+    newtTextboxSetText(box, flowed.text.c_str());
+    return box;
+}

@@ -65,11 +65,6 @@ progWinData::~progWinData()
         newtFormDestroy(form);
 }
 
-bool prep_window_open()
-{
-    return prepForm != nullptr;
-}
-
 void prepStart(long long fullValue, const char *title)
 {
     if (!innewt) {

@@ -43,6 +43,3 @@ void winProgressStop(progress_handle data);
 long long transTotalSize();
 void showProgress(int type, void *data, unsigned long amount, unsigned long total, int len, const char *name,
                   const char *size, const char *summary);
-
-// True while a preparation window is open.
-bool prep_window_open();

@@ -31,16 +31,7 @@ newtComponent layoutTextFromFile(std::FILE *file)
         std::fflush(stdout);
         return nullptr;
     }
-    Reflowed flowed = reflow_text(text, 60, 5, 5);
-    int height = flowed.height;
-    int flags = NEWT_FLAG_WRAP;
-    if (height > 6) {
-        height = 6;
-        flags |= NEWT_FLAG_SCROLL;
-    }
-    newtComponent box = newtTextbox(-1, -1, flowed.width, height, flags);
-    newtTextboxSetText(box, flowed.text.c_str());
-    return box;
+    return scrolling_text_box(text, 60);
 }
 
 int depDialog(std::FILE *file, int *retry)
@@ -48,12 +39,10 @@ int depDialog(std::FILE *file, int *retry)
     newtComponent report = layoutTextFromFile(file);
     if (!innewt)
         return 0;
-    Reflowed intro = reflow_text(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
-                                   "below. This happens when installing Tessaro Containers on unsupported Linux "
-                                   "distribution."),
-                                 60, 5, 5);
-    newtComponent intro_box = newtTextbox(-1, -1, intro.width, intro.height, NEWT_FLAG_WRAP);
-    newtTextboxSetText(intro_box, intro.text.c_str());
+    newtComponent intro_box =
+        wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
+                           "below. This happens when installing Tessaro Containers on unsupported Linux "
+                           "distribution."));
 
     std::string skip_label = _("Skip  ");
     std::string retry_label = _("Try again");

@@ -50,8 +50,6 @@ public:
     // `label`.
     bool cursor_on(const std::string &label, bool last = false) const;
 
-    int cols() const { return cols_; }
-    int rows_count() const { return rows_; }
 
 private:
     std::string tmux(const std::vector<std::string> &args) const;

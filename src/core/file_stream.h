@@ -1,0 +1,10 @@
+// An owned stdio stream, closed when it goes out of scope.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+struct StreamClose {
+    void operator()(std::FILE *stream) const { std::fclose(stream); }
+};
+using file_stream = std::unique_ptr<std::FILE, StreamClose>;
