@@ -80,14 +80,6 @@ TEST(HostileTools, FormatDirectivesInOutputAreShownVerbatim)
     ProcessResult r = disk.run({"-i"});
     EXPECT_EQ(r.status, 10);
     EXPECT_EQ(r.out, "%s%n%x\n\n");
-
-    PackageFixture pm;
-    pm.tool("installer/pm.sh", kCheckMandatory + "echo 'm %s%n%x'; exit 1 ;; esac\n");
-    r = pm.run({"-i"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("- %s%n%x\n"), std::string::npos);
-    EXPECT_NE(pm.log().find("Error: An error occurred while installing the following packages:\n- %s%n%x\n"),
-              std::string::npos);
 }
 
 TEST(HostileLogPaths, OddPathsWorkOrAreDroppedSilently)

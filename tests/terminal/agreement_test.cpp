@@ -22,13 +22,6 @@ TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
 {
     TempDir dir;
     write_file(dir / "LICENSE", "First line of the licence.\nSecond line.\n");
-    struct Case {
-        std::vector<std::string> keys;
-        const char *result;
-    } cases[] = {{{"Enter"}, "RESULT=0\n"},
-                 {{"Escape"}, "RESULT=1\n"},
-                 {{"F12"}, "RESULT=1\n"},
-                 {{"Tab", "Enter"}, "RESULT=1\n"}};  // Tab wraps round to the box, then " Accept "? checked below
     ScreenRun run;
     run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
     ASSERT_TRUE(run.term.wait_for("First line of the licence."));
@@ -36,15 +29,12 @@ TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
     EXPECT_NE(run.term.screen().find(" Accept "), std::string::npos);
     run.term.press("Enter");
     EXPECT_EQ(run.finish(), "RESULT=0\n");
-    for (const Case &c : cases) {
-        if (c.keys.size() > 1)
-            continue;
+    for (const char *key : {"Escape", "F12"}) {
         ScreenRun again;
         again.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
         ASSERT_TRUE(again.term.wait_for("Second line."));
-        for (const std::string &key : c.keys)
-            again.term.press(key);
-        EXPECT_EQ(again.finish(), c.result);
+        again.term.press(key);
+        EXPECT_EQ(again.finish(), "RESULT=1\n") << key;
     }
     ScreenRun accept_first;
     accept_first.start({"scrAgreement", "Other agreement", "1", dir / "LICENSE", "1"});
