@@ -73,15 +73,6 @@ TEST(HostileTools, ClosedOutputThenLateExitIsAwaited)
     EXPECT_NE(quiet.log().find("pm.sh --check sdk --lib-deps data/lib_deps [0]\n"), std::string::npos);
 }
 
-TEST(HostileTools, FormatDirectivesInOutputAreShownVerbatim)
-{
-    PackageFixture disk;
-    disk.tool("installer/check_disk_space.sh", "echo '%s%n%x'\nexit 2\n");
-    ProcessResult r = disk.run({"-i"});
-    EXPECT_EQ(r.status, 10);
-    EXPECT_EQ(r.out, "%s%n%x\n\n");
-}
-
 TEST(HostileLogPaths, OddPathsWorkOrAreDroppedSilently)
 {
     PackageFixture odd;

@@ -162,10 +162,11 @@ TEST(Preconditions, MissingFilesEndTheRun)
 TEST(Preconditions, DiskSpaceVerdicts)
 {
     PackageFixture short_with_text;
-    short_with_text.tool("installer/check_disk_space.sh", "echo 'Only 3 KiB free on /usr/share.'\nexit 2\n");
+    // The tool's text is shown verbatim, format directives and all.
+    short_with_text.tool("installer/check_disk_space.sh", "echo 'Only 3 KiB free on /usr/share (%s%n%x).'\nexit 2\n");
     ProcessResult r = short_with_text.run({"-i"});
     EXPECT_EQ(r.status, 10);
-    EXPECT_EQ(r.out, "Only 3 KiB free on /usr/share.\n\n");
+    EXPECT_EQ(r.out, "Only 3 KiB free on /usr/share (%s%n%x).\n\n");
     EXPECT_NE(short_with_text.log().find(": Exiting with code 10\n"), std::string::npos);
 
     PackageFixture short_silent;
