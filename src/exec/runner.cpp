@@ -1,6 +1,7 @@
 #include "exec/runner.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,48 @@
 
 #include "core/log.h"
 #include "core/text.h"
+
+namespace {
+
+struct ReadState {
+    bool at_end = false;
+    bool logged_error = false;
+    int errors_in_a_row = 0;
+};
+
+// Fills `block` with up to `size` bytes of the command's output, as a
+// buffered stream read would: short only at the end of the output or after
+// a read error. A read that a signal interrupted (a terminal resize, say)
+// lost nothing and is simply made again, without counting as an error.
+std::size_t read_block(int fd, char *block, std::size_t size, const char *cmd, ReadState &state)
+{
+    std::size_t filled = 0;
+    while (filled < size) {
+        ssize_t got = ::read(fd, block + filled, size - filled);
+        if (got > 0) {
+            filled += static_cast<std::size_t>(got);
+            state.errors_in_a_row = 0;
+            continue;
+        }
+        if (got == 0) {
+            state.at_end = true;
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (!state.logged_error)
+            write_log("error in reading output of command %s\n", cmd);
+        state.logged_error = true;
+        if (++state.errors_in_a_row >= kMaxReadErrors) {
+            write_log("giving up reading output of command %s after %d read errors\n", cmd, state.errors_in_a_row);
+            state.at_end = true;
+        }
+        break;
+    }
+    return filled;
+}
+
+} // namespace
 
 int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, const char *progr_msg)
 {
@@ -33,31 +76,25 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
         }
     }
 
+    // Output is collected only for a caller who asked for it; otherwise each
+    // block is logged and dropped.
     std::string collected;
     bool wrote = false;
-    int errors_in_a_row = 0;
-    bool logged_error = false;
+    const int fd = fileno(raw);
+    ReadState state;
     char block[4096];
-    do {
-        std::size_t got = std::fread(block, 1, 4095, raw);
+    while (true) {
+        std::size_t got = read_block(fd, block, 4095, cmd, state);
         block[got] = '\0';
         if (got > 0) {
             wrote = true;
-            errors_in_a_row = 0;
-            collected.append(block, got);
+            if (mess != nullptr)
+                collected.append(block, got);
             write_log_bytes(block, got);
         }
-        if (std::ferror(raw)) {
-            if (!logged_error)
-                write_log("error in reading output of command %s\n", cmd);
-            logged_error = true;
-            std::clearerr(raw);
-            if (++errors_in_a_row >= kMaxReadErrors) {
-                write_log("giving up reading output of command %s after %d read errors\n", cmd, errors_in_a_row);
-                break;
-            }
-        }
-    } while (!std::feof(raw));
+        if (state.at_end)
+            break;
+    }
 
     shared.is_running.store(0);
     if (waiter.joinable())

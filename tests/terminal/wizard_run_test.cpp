@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include "support/package_fixture.h"
 #include "support/terminal.h"
@@ -196,6 +197,39 @@ TEST(WizardRun, SignalDuringADialogRestoresEverything)
     EXPECT_TRUE(run.term.left_usable());
     EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
     EXPECT_NE(run.pkg.log().find(": Exiting with code 143\n"), std::string::npos);
+}
+
+TEST(WizardRun, ResizesDuringAPackageInstallDoNotBreakIt)
+{
+    WizardRun run;
+    std::string started = run.pkg.root() + "/install-started";
+    run.pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo' ;;\n"
+                                              "--install) touch " + sh_quote(started) + "; sleep 2; echo 'o late'; "
+                                              "echo installed >> " + sh_quote(run.pkg.root() + "/calls.log") + " ;;\n"
+                                              "esac\nexit 0\n");
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("Do you want to install them now?"));
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_until([&](const std::string &) { return file_exists(started); }));
+    std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
+    ASSERT_FALSE(pid.empty());
+    // As many resize signals as a window being dragged sends, spread over
+    // the package manager's run.
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_EQ(kill(std::stoi(pid), SIGWINCH), 0);
+        usleep(5000);
+    }
+    ASSERT_TRUE(run.term.wait_for("- late")) << run.term.screen();
+    EXPECT_NE(run.term.screen().find("Components installation"), std::string::npos);
+    run.term.press("Enter");
+    run.finish();
+    std::string log = run.pkg.log();
+    EXPECT_NE(log.find("--install sdk --lib-deps data/lib_deps --logfile /var/log/kestrane-sdk-install.log [0]\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("error in reading"), std::string::npos);
+    EXPECT_NE(run.pkg.calls().find("installed\n"), std::string::npos);
 }
 
 TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)
