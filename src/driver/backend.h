@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "host/probes.h" // SELINUX_COMMAND, with the probe that runs it
+
 // pm.sh
 inline constexpr int PM_OK = 0;
 inline constexpr int PM_BUSY = 123;             // another package manager is running
@@ -21,7 +23,6 @@ inline constexpr int CONFLICT_BENCH = 2;
 inline constexpr const char *PACKAGE_MANIFEST = "Manifest";
 inline constexpr const char *INSTALLER_CLI = "./installer-cli";
 inline constexpr const char *DISK_SPACE_COMMAND = "./installer/check_disk_space.sh 2>&1";
-inline constexpr const char *SELINUX_COMMAND = "./installer/check_selinux.sh 2>&1";
 inline constexpr const char *INSTALLATION_CHECK_COMMAND = "./InstallationCheck";
 inline constexpr const char *SERVER_CONTROL = "/usr/bin/kstctl";
 inline constexpr const char *SERVER_SHUTDOWN_TOOL = "/usr/bin/kstsrvctl";
@@ -34,7 +35,8 @@ inline constexpr const char *TOOLS_DIR = "./installer/";
 std::string pm_check_command(const char *product_code);
 // "./installer/pm.sh --install sdk --lib-deps data/lib_deps --logfile LOG"
 std::string pm_install_command(const char *product_code, const std::string &log_file);
-// The installer-cli command line with its fixed slots.
+// The installer-cli command line with its fixed slots. None of these lines
+// is cut to the 4095 characters of displayed texts.
 std::string cli_installer_command(const std::string &log_file, const std::string &component_list,
                                   const std::string &extra_options, bool force, const char *options,
                                   const std::string &manifest);

@@ -74,7 +74,7 @@ int check_conflicts()
     int status = 0;
     std::string output;
     if (tool)
-        status = execCmd2(cut_text(shell_quote(*tool)).c_str(), &output);
+        status = execCmd2(shell_quote(*tool).c_str(), &output);
     if (status == CONFLICT_REMOVABLE || status == CONFLICT_BENCH) {
         std::string title = strprintf_cut(_("%s Installer"), PRODUCT_NAME);
         int answer = scrChoiseNextSkipCancel(title.c_str(), output.c_str(), 1);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "support/package_fixture.h"
 
 namespace {
@@ -289,6 +292,22 @@ TEST(LogPath, UnsafeLogPathReachesTheToolsAsOneArgument)
     EXPECT_NE(pkg.log("my log;touch pwned").find("Installer started."), std::string::npos);
 }
 
+TEST(LogPath, LongestLogPathLeavesEveryCommandLineWhole)
+{
+    PackageFixture pkg;
+    std::string log = "/var/log/";
+    while (log.size() < 4095)
+        log += std::string(std::min<std::size_t>(200, 4095 - log.size()), 'd') + "/";
+    log.resize(4095);
+    ASSERT_NE(log.back(), '/');
+    pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in --check) echo 'm libfoo' ;; esac\nexit 0\n");
+    ProcessResult r = pkg.run({"-i", "--log-path=" + log});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string calls = calls_of(pkg);
+    EXPECT_NE(calls.find("pm.sh --install sdk --lib-deps data/lib_deps --logfile " + log + "\n"), std::string::npos);
+    EXPECT_NE(calls.find("--logfile=" + log + " --progress --define=kversion=R -i Manifest\n"), std::string::npos);
+}
+
 TEST(LogPath, MissingLogDirectoryChangesNothingElse)
 {
     PackageFixture pkg;
@@ -349,6 +368,55 @@ TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
     EXPECT_FALSE(pkg.sdk_installed());
     EXPECT_FALSE(file_exists(conf));
     EXPECT_FALSE(file_exists(pkg.installed_file("/usr/share/kestrane-virtualization-sdk/doc/README")));
+}
+
+// Scratch files of the back end as root must not be planted beforehand: a
+// user who links every name of the coming process ids to a file of root's
+// changes nothing, and nothing is left behind in the scratch directory.
+TEST(SampleBackEnd, ScratchFilesCannotBeHijacked)
+{
+    PackageFixture pkg;
+    pkg.use_sample_backend();
+    pkg.write("data/lib_deps", "m tessaro-no-such-package\n");
+    pkg.plant("/usr/bin/apt-get", "#!/bin/sh\necho 'E: Unable to locate package'\nexit 100\n");
+    std::string tmp = pkg.state() + "/tmp";
+    std::string victim = pkg.state() + "/victim";
+    write_file(victim, "precious\n");
+    std::filesystem::create_directories(tmp);
+    long last = std::stol(read_file("/proc/sys/kernel/ns_last_pid"));
+    for (long pid = last; pid < last + 4000; ++pid) {
+        for (const char *name : {"/pm.sh.", "/installer-cli."})
+            std::filesystem::create_symlink(victim, tmp + name + std::to_string(pid));
+    }
+    ProcessResult r = pkg.run({"-i"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("- tessaro-no-such-package"), std::string::npos) << r.err;
+    pkg.write("data/lib_deps", "m coreutils\n");
+    r = pkg.run({"-i"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = pkg.run({"-r"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(victim), "precious\n");
+    for (const auto &entry : std::filesystem::directory_iterator(tmp))
+        EXPECT_TRUE(entry.is_symlink()) << entry.path();
+}
+
+// Without any package manager the wrapper lists every package, mandatory
+// ones first, so that the installer can tell the administrator which to
+// install by hand.
+TEST(SampleBackEnd, WithoutAPackageManagerMandatoryPackagesComeFirst)
+{
+    TempDir dir;
+    write_file(dir / "lib_deps", "o gzip\nm coreutils\no zstd\nm sed\n");
+    std::filesystem::create_directory(dir / "bin");
+    std::string grep = shell_output("command -v grep");
+    grep.pop_back();
+    std::filesystem::create_symlink(grep, dir / "bin/grep");
+    ProcessResult r = run_process({"/usr/bin/env", "PATH=" + dir / "bin", "/bin/sh",
+                                   std::string(SAMPLE_SDK_DIR) + "/installer/pm.sh", "--check", "sdk", "--lib-deps",
+                                   dir / "lib_deps"});
+    EXPECT_EQ(r.status, 124) << r.err;
+    EXPECT_EQ(r.out, "m coreutils\nm sed\no gzip\no zstd\n");
 }
 
 TEST(SampleBackEnd, FailsClearlyOnABrokenPackage)

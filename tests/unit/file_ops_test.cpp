@@ -43,6 +43,7 @@ TEST(ShellFileOps, UnsafePathsAreOneArgumentAndRunNothing)
     EXPECT_EQ(removedir(odd), 0);
     EXPECT_FALSE(file_exists(odd));
     EXPECT_EQ(makedir("/tmp/" + std::string(5000, 'x')), -1);  // would not fit
+    EXPECT_NE(log.log().find(": makedir: command line of 5014 characters refused"), std::string::npos);
 }
 
 TEST(ShellFileOps, UntarExtractsInTheTarget)
@@ -55,7 +56,15 @@ TEST(ShellFileOps, UntarExtractsInTheTarget)
     EXPECT_EQ(untar(dir / "archive.tar.gz", dir / "out"), 0);
     EXPECT_EQ(read_file(dir / "out/file.txt"), "payload");
     EXPECT_NE(untar(dir / "missing.tar.gz", dir / "out"), 0);
-    EXPECT_NE(log.log().find("; tar -zxf  " + dir / "archive.tar.gz 2>/dev/null [0]"), std::string::npos);
+    EXPECT_NE(log.log().find(" && tar -zxf  " + dir / "archive.tar.gz 2>/dev/null [0]"), std::string::npos);
+    // A missing target extracts nothing anywhere, and says so.
+    fs::create_directory(dir / "cwd");
+    fs::path here = fs::current_path();
+    fs::current_path(dir / "cwd");
+    int missing_target = untar(dir / "archive.tar.gz", dir / "no such dir");
+    fs::current_path(here);
+    EXPECT_NE(missing_target, 0);
+    EXPECT_FALSE(file_exists(dir / "cwd/file.txt"));
 }
 
 TEST(ShellFileOps, CopyFilesArraySkipsOddEntriesAndStopsAtAFailure)
@@ -105,14 +114,26 @@ TEST(SetParam, AppendsCreatesAndRewritesKeepingModeAndOwner)
 
 TEST(SetParam, RefusesWhatWouldBreakOutOfItsQuotes)
 {
+    LogToTemp log;
     TempDir dir;
     std::string conf = dir / "app.conf";
-    for (const char *bad : {"a'b", "a/b", "a\\b", "a&b", "a\nb"}) {
+    for (const char *bad : {"a'b", "a\nb", "a\rb"}) {
         EXPECT_NE(set_param(conf, bad, "1"), 0) << bad;
         EXPECT_NE(set_param(conf, "KEY", bad), 0) << bad;
     }
     EXPECT_FALSE(file_exists(conf));
+    EXPECT_NE(log.log().find(": set_param: refused to set KEY in " + conf), std::string::npos);
     EXPECT_NE(set_param(conf, "KEY", std::string(5000, 'v')), 0);
+    EXPECT_NE(log.log().find("characters refused (longer than 4095) for KEY in " + conf), std::string::npos);
+    // What sed and the shell's echo would read as their own stands for itself.
+    for (const char *value : {"/opt/sdk", "a\\b\\n&c", "x&y/z\\"}) {
+        EXPECT_EQ(set_param(conf, "INSTALL_DIR", value), 0) << value;
+        EXPECT_EQ(read_file(conf), std::string("INSTALL_DIR=") + value + "\n") << value;
+    }
+    EXPECT_EQ(set_param(conf, "a/b\\c", "1"), 0);
+    EXPECT_EQ(set_param(conf, "a/b\\c", "2"), 0);
+    EXPECT_EQ(read_file(conf), std::string("INSTALL_DIR=x&y/z\\\na/b\\c=2\n"));
+    fs::remove(conf);
     std::string odd = dir / "my conf;touch pwned";
     EXPECT_EQ(set_param(odd, "KEY", "value with blanks"), 0);
     EXPECT_EQ(read_file(odd), "KEY=value with blanks\n");
