@@ -1,7 +1,5 @@
 #include "core/run_state.h"
 
-#include "exec/progress_reader.h"
-
 int action = ACTION_INSTALL;
 std::string components;
 const char *const archive_files[] = {"installer-cli", nullptr};
@@ -15,7 +13,6 @@ int help = 0;
 int show_version = 0;
 std::optional<std::string> log_path;
 int innewt = 0;
-progress_data progress;
 std::string opt_packages_not_installed;
 std::string progName;
 std::string progPath;

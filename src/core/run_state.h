@@ -27,8 +27,6 @@ inline constexpr const char *PRODUCT_MAKER_NOTICE = "(c) Tessaro Systems";
 inline constexpr const char *DEFAULT_LOG_PATH = "/var/log/kestrane-sdk-install.log";
 inline constexpr const char *INSTALLED_MANIFEST = "/usr/share/kestrane-virtualization-sdk/Manifest";
 
-struct progress_data;
-
 extern int action;
 extern std::string components;
 extern const char *const archive_files[];
@@ -42,7 +40,6 @@ extern int help;
 extern int show_version;
 extern std::optional<std::string> log_path;
 extern int innewt;
-extern progress_data progress;
 extern std::string opt_packages_not_installed;
 extern std::string progName;
 extern std::string progPath;

@@ -14,6 +14,8 @@
 #include "core/log.h"
 #include "core/run_state.h"
 
+progress_data progress;
+
 namespace {
 
 constexpr std::size_t kLineMax = 4095;
@@ -153,7 +155,10 @@ void apply_progress_line(progress_data *progr, std::string_view line)
 {
     if (progr == nullptr || line.empty() || line[0] != '[')
         return;
-    progr->progress = scale_progress(read_percentage(line), progr->num_parts, progr->part);
+    // The bar only knows 0 to 100: a run's figure outside that range must
+    // neither fill the bar nor move it back into another part's share.
+    int percent = std::clamp(read_percentage(line), 0, 100);
+    progr->progress = scale_progress(percent, progr->num_parts, progr->part);
     copy_message(line, progr->message, sizeof progr->message);
     show_progress_data(3, progr);
 }

@@ -18,6 +18,10 @@ struct progress_data {
     progress_handle data;
 };
 
+// The installer's one progress record, filled by the installation run
+// before each back-end run.
+extern progress_data progress;
+
 // What one line of output says, when it is a progress line.
 struct progress_line {
     bool is_progress = false;

@@ -7,7 +7,6 @@
 
 #include "core/log.h"
 #include "core/text.h"
-#include "driver/backend.h"
 #include "exec/runner.h"
 #include "host/locate.h"
 

@@ -10,6 +10,9 @@ int check_ia32_support();   // 0 when a 32-bit libc is installed, 1 when not
 int check_debian_x64();     // 0 on an x86_64 host with /etc/lsb-release
 int check_selinux();        // 1 when the package's SELinux check passes
 
+// The package's SELinux check, run from the package root.
+inline constexpr const char *SELINUX_COMMAND = "./installer/check_selinux.sh 2>&1";
+
 inline constexpr const char *IA32_LIBC_COMMAND =
     "PATH=/sbin:/usr/sbin${PATH:+:$PATH} ;  file -L `ldconfig -p | grep \"/libc\\.so\" | sed -e 's/^.* => //'` "
     "2>/dev/null | grep -q 'ELF 32-bit'";

@@ -80,6 +80,22 @@ TEST(ExecWithProgress, RecordTracksTheLastProgressLine)
     EXPECT_EQ(content.find("noise\n"), std::string::npos);  // output is not logged
 }
 
+TEST(ExecWithProgress, BarFiguresStayWithinTheRunsShare)
+{
+    LogToTemp log;
+    progress_data record;
+    record.num_parts = 2;
+    record.part = 1;
+    EXPECT_EQ(exec_with_progress("echo '[ -1%] odd'", &record, nullptr, 0), 0);
+    EXPECT_EQ(record.progress, 50);
+    EXPECT_EQ(exec_with_progress("echo '[999%] odd'", &record, nullptr, 0), 0);
+    EXPECT_EQ(record.progress, 100);
+    record.num_parts = 1;
+    record.part = 0;
+    EXPECT_EQ(exec_with_progress("echo '[-50%] odd'", &record, nullptr, 0), 0);
+    EXPECT_EQ(record.progress, 0);
+}
+
 TEST(ExecWithProgress, LongLinesArriveInPiecesOf4095)
 {
     LogToTemp log;
