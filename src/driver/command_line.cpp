@@ -50,7 +50,9 @@ CommandLineOutcome parse_command_line(int argc, const char **argv)
     } else if (unattended_install && unattended_remove) {
         outcome.error = CommandLineError::InstallAndRemove;
     } else if (log_path_arg != nullptr && std::strlen(log_path_arg) > kLogPathMax) {
-        outcome.error = CommandLineError::LogPathTooLong;
+        // -v and -h end the run before the log path is used.
+        if (!show_version && !help)
+            outcome.error = CommandLineError::LogPathTooLong;
     } else {
         if (unattended_install || unattended_remove)
             unattended = 1;

@@ -83,6 +83,12 @@ TEST(CommandLine, OverlongLogPathIsRefused)
     ProcessResult r = pkg.run({"-i", "--log-path=/tmp/" + std::string(10000, 'l')});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("the log path is longer than 4095 characters"), std::string::npos);
+    // -v and -h end the run before the log path matters.
+    for (const char *option : {"-v", "-h"}) {
+        r = pkg.run({option, "--log-path=/tmp/" + std::string(10000, 'l')});
+        EXPECT_EQ(r.status, 0) << option;
+        EXPECT_NE(r.err.find("Tessaro Virtualization SDK"), std::string::npos) << option;
+    }
 }
 
 TEST(CommandLine, NonRootIsRefusedWithOnlyTheExitLine)
