@@ -143,13 +143,42 @@ std::optional<std::string> get_cd_mpoint(const std::string &path)
 
 namespace {
 
-// Where `path` ends in a mount-table line: its first occurrence after the
-// first blank, followed by a blank. Gives the position of that blank.
-std::optional<std::size_t> mount_line_match(std::string_view line, std::string_view path)
+// A path as the mount table writes it: blank, tab, line feed and backslash
+// as three-digit octal escapes, so that the fields stay blank-separated.
+std::string mount_table_escape(std::string_view path)
+{
+    std::string escaped;
+    escaped.reserve(path.size());
+    for (char c : path) {
+        switch (c) {
+        case ' ':
+            escaped += "\\040";
+            break;
+        case '\t':
+            escaped += "\\011";
+            break;
+        case '\n':
+            escaped += "\\012";
+            break;
+        case '\\':
+            escaped += "\\134";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// Where `path` ends in a mount-table line: its first occurrence (written as
+// the table writes it) after the first blank, followed by a blank. Gives
+// the position of that blank.
+std::optional<std::size_t> mount_line_match(std::string_view line, std::string_view plain_path)
 {
     std::size_t blank = line.find(' ');
     if (blank == std::string_view::npos)
         return std::nullopt;
+    const std::string path = mount_table_escape(plain_path);
     std::size_t at = line.find(path, blank + 1);
     if (at == std::string_view::npos || at + path.size() >= line.size() || line[at + path.size()] != ' ')
         return std::nullopt;
@@ -158,11 +187,31 @@ std::optional<std::size_t> mount_line_match(std::string_view line, std::string_v
 
 } // namespace
 
+std::string mount_table_unescape(std::string_view field)
+{
+    std::string plain;
+    plain.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && field.size() - i > 3) {
+            const char a = field[i + 1];
+            const char b = field[i + 2];
+            const char c = field[i + 3];
+            if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && c >= '0' && c <= '7') {
+                plain += static_cast<char>(((a - '0') << 6) | ((b - '0') << 3) | (c - '0'));
+                i += 3;
+                continue;
+            }
+        }
+        plain += field[i];
+    }
+    return plain;
+}
+
 std::optional<std::string> mount_line_device(std::string_view line, std::string_view path)
 {
     if (!mount_line_match(line, path))
         return std::nullopt;
-    return std::string(line.substr(0, line.find(' ')));
+    return mount_table_unescape(line.substr(0, line.find(' ')));
 }
 
 std::optional<std::string> mount_line_fs_type(std::string_view line, std::string_view path)

@@ -26,6 +26,10 @@ int check_directory(const std::string &path);
 std::optional<std::string> mount_line_device(std::string_view line, std::string_view path);
 std::optional<std::string> mount_line_fs_type(std::string_view line, std::string_view path);
 
+// A mount-table field with its octal escapes ("\\040" for a blank, ...)
+// turned back into the bytes they stand for.
+std::string mount_table_unescape(std::string_view field);
+
 // The path that holds the mount table; tests point it elsewhere.
 extern const char *mount_table_path;
 

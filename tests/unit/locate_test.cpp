@@ -136,6 +136,12 @@ TEST(MountTable, LineMatching)
     EXPECT_EQ(mount_line_fs_type("dev /mnt/x vfat", "/mnt/x"), std::nullopt);  // no blank after the type
     EXPECT_EQ(mount_line_fs_type("dev /mnt/x vfat rw", "/mnt/x"), "vfat");
     EXPECT_EQ(mount_line_device("dev /mnt/x vfat rw", "dev"), std::nullopt);  // only after the first blank
+    // The table writes blanks, tabs, line feeds and backslashes as octal escapes.
+    const char *escaped = "/dev/my\\040disk /media/USB\\040Stick\\011x\\134y vfat rw 0 0";
+    EXPECT_EQ(mount_line_device(escaped, "/media/USB Stick\tx\\y"), "/dev/my disk");
+    EXPECT_EQ(mount_line_fs_type(escaped, "/media/USB Stick\tx\\y"), "vfat");
+    EXPECT_EQ(mount_line_device(escaped, "/media/USB"), std::nullopt);
+    EXPECT_EQ(mount_table_unescape("a\\040b\\012\\134\\09\\"), "a b\n\\\\09\\");
 }
 
 TEST(FileSystemClass, StatfsTypes)
