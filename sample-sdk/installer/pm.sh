@@ -71,7 +71,8 @@ missing() {
 
 if [ -z "$manager" ]; then
     log "no supported package manager for $product"
-    grep -E '^[mo] ' "$deps" | sort -s -k1,1r
+    grep -E '^m ' "$deps"
+    grep -E '^o ' "$deps"
     exit 124
 fi
 
@@ -92,7 +93,16 @@ lock_held() {
     grep -qiE 'could not get lock|unable to acquire|lock.*held|another process' "$1"
 }
 
-out=${TMPDIR:-/tmp}/pm.sh.$$
+# The package manager's output, in a file of a name nobody can guess or
+# plant beforehand; it goes on every way out.
+out=$(mktemp "${TMPDIR:-/tmp}/pm.sh.XXXXXXXXXX") || {
+    echo "pm.sh: cannot create a temporary file" >&2
+    exit 1
+}
+trap 'rm -f "$out"' EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 todo=$(missing)
 log "missing for $product: $(echo "$todo" | tr '\n' ' ')"
 for kind in m o; do
@@ -105,7 +115,6 @@ for kind in m o; do
         install_packages $names > "$out" 2>&1
         cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
         if lock_held "$out"; then
-            rm -f "$out"
             exit 123
         fi
     else
@@ -113,13 +122,11 @@ for kind in m o; do
             install_packages "$name" > "$out" 2>&1
             cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
             if lock_held "$out"; then
-                rm -f "$out"
                 exit 123
             fi
         done
     fi
 done
-rm -f "$out"
 
 left=$(missing)
 if echo "$left" | grep -q '^m '; then
