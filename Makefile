@@ -2,7 +2,7 @@
 BUILD ?= build
 ARGS ?=
 BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext libgtest-dev googletest
-DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps shellcheck locales \
+DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -13,7 +13,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build-deps build test unit-test sanitized-test fuzz lint soak demo bench pot clean
+.PHONY: all deps build-deps build test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
@@ -43,6 +43,7 @@ build: $(BUILD)/build.ninja
 
 test: deps
 	$(MAKE) unit-test
+	$(MAKE) sdk-installed-test
 	$(MAKE) lint
 	$(MAKE) sanitized-test
 	$(MAKE) fuzz
@@ -50,6 +51,13 @@ test: deps
 unit-test:
 	$(MAKE) build
 	ctest --test-dir $(BUILD) --output-on-failure -j2 --timeout 600
+
+# The end-to-end and terminal tests again, on what looks like a host where
+# the sample SDK is installed (in a private mount namespace, so this host
+# is not changed): they must give the same results as on a clean host.
+sdk-installed-test: build
+	unshare -m --propagation private sh tests/support/with-sdk-installed.sh $(BUILD)/sdk \
+		ctest --test-dir $(BUILD) --output-on-failure -j2 --timeout 600 -L 'e2e|terminal'
 
 # The whole suite again, against a build with the sanitizers; any report
 # fails the run.
@@ -81,7 +89,7 @@ lint: build
 	clang-tidy -p $(BUILD) --quiet $$(find src -name '*.cpp' | LC_ALL=C sort)
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
-	shellcheck .ci/run tests/support/sandbox.sh sample-sdk/installer-cli sample-sdk/installer/*.sh \
+	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh sample-sdk/installer-cli sample-sdk/installer/*.sh \
 		sample-sdk/payload/bin/tessaro-sdk-info
 
 # Every fuzz target for FUZZ_SECONDS from the seed corpus in the

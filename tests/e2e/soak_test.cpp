@@ -39,8 +39,8 @@ TEST(Soak, InstallAndRemoveCycles)
         ASSERT_EQ(remove.status, 0) << "cycle " << i << ": " << remove.err;
     }
     EXPECT_FALSE(pkg.sdk_installed());
-    EXPECT_FALSE(file_exists(pkg.installed_file("/etc/kestrane-sdk/sdk.conf")));
-    EXPECT_FALSE(file_exists(pkg.installed_file("/usr/share/kestrane-virtualization-sdk")));
+    EXPECT_FALSE(pkg.installed("/etc/kestrane-sdk/sdk.conf"));
+    EXPECT_FALSE(pkg.installed("/usr/share/kestrane-virtualization-sdk"));
 
     std::istringstream usage(read_file(pkg.root() + "/usage.log"));
     int fds = 0;

@@ -88,6 +88,14 @@ std::string PackageFixture::installed_file(const std::string &absolute) const
     return absolute;
 }
 
+bool PackageFixture::installed(const std::string &absolute) const
+{
+    struct stat st{};
+    if (lstat(installed_file(absolute).c_str(), &st) != 0)
+        return false;
+    return !(S_ISCHR(st.st_mode) && st.st_rdev == 0);
+}
+
 std::string PackageFixture::log(const std::string &name) const
 {
     return read_file(state_ + "/log/" + name);

@@ -42,6 +42,9 @@ public:
     void preinstall(const std::string &manifest = "[files]\n") const;
     bool sdk_installed() const;
     std::string installed_file(const std::string &absolute) const;
+    // Whether the sandbox shows something at `absolute` that the runs put
+    // there (a whiteout that hides the host's entry shows nothing).
+    bool installed(const std::string &absolute) const;
 
     std::string log(const std::string &name = "kestrane-sdk-install.log") const;
     // What the scripted tools recorded, one line per call.

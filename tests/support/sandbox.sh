@@ -6,7 +6,9 @@
 #   /usr/lib, /usr/sbin, /usr/bin  the same, when STATE/lib, STATE/sbin or STATE/bin exist
 #   /var/log              STATE/log
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
-# and TMPDIR pointing at STATE/tmp for the tools' scratch files.
+# and TMPDIR pointing at STATE/tmp for the tools' scratch files. What the
+# host has of the SDK itself (its directories under /usr/share and /etc)
+# is hidden, so that a host with the SDK installed looks like a clean one.
 # Start it as:  unshare -m --propagation private sh sandbox.sh STATE COMMAND...
 set -eu
 state=$1
@@ -17,6 +19,20 @@ overlay() {
     mount -t overlay overlay -o "lowerdir=$1,upperdir=$state/$2/upper,workdir=$state/$2/work" "$1"
 }
 
+# Hides the host's entry NAME of an overlay's lower directory: a whiteout
+# when the test put nothing there, an opaque directory when it did.
+hide() {
+    entry=$state/$1/upper/$2
+    mkdir -p "$state/$1/upper"
+    if [ -d "$entry" ]; then
+        setfattr -n trusted.overlay.opaque -v y "$entry"
+    elif [ ! -e "$entry" ]; then
+        mknod "$entry" c 0 0
+    fi
+}
+
+hide share kestrane-virtualization-sdk
+hide etc kestrane-sdk
 overlay /usr/share share
 overlay /etc etc
 # Program and library directories only for the tests that plant files there.

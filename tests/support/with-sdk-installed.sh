@@ -1,0 +1,37 @@
+#!/bin/sh
+# Runs a command on what looks like a host where the sample SDK is installed
+# (by the README's own `make demo ARGS=-i`), without changing this host:
+# inside the current (private) mount namespace /usr/share and /etc are
+# overlays whose changes land in a scratch directory, and /var/log is a
+# scratch directory too. The test suite run this way must give the same
+# results as on a clean host.
+# Start it as:  unshare -m --propagation private sh with-sdk-installed.sh SDK_DIR COMMAND...
+set -eu
+sdk=$1
+shift
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/sdk-installed.XXXXXXXXXX")
+for place in /usr/share:share /etc:etc; do
+    dir=${place%%:*}
+    name=${place#*:}
+    mkdir -p "$scratch/$name/upper" "$scratch/$name/work"
+    mount -t overlay overlay -o "lowerdir=$dir,upperdir=$scratch/$name/upper,workdir=$scratch/$name/work" "$dir"
+done
+mkdir -p "$scratch/log"
+mount --bind "$scratch/log" /var/log
+
+(cd "$sdk" && ./install -i)
+for installed in /usr/share/kestrane-virtualization-sdk/Manifest /etc/kestrane-sdk/sdk.conf \
+    /var/log/kestrane-sdk-install.log; do
+    if [ ! -f "$installed" ]; then
+        echo "with-sdk-installed: $installed is missing after the installation" >&2
+        exit 1
+    fi
+done
+echo "with-sdk-installed: the sample SDK is installed in this namespace"
+
+status=0
+"$@" || status=$?
+umount /var/log /etc /usr/share
+rm -rf "$scratch"
+exit "$status"
