@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD ?= build
 ARGS ?=
-BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libpopt-dev gettext libgtest-dev googletest
+BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 SAN_BUILD ?= build-asan
@@ -13,7 +13,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build-deps build test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
+.PHONY: all deps build-deps build package test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
@@ -40,6 +40,11 @@ $(BUILD)/build.ninja:
 
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
+
+# The SDK package users download, with its checksum beside it.
+package: build-deps
+	$(MAKE) build
+	@cd $(BUILD) && ls tessaro-virtualization-sdk-*-x86_64.tar.gz* && sha256sum -c tessaro-virtualization-sdk-*-x86_64.tar.gz.sha256
 
 test: deps
 	$(MAKE) unit-test

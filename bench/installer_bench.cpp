@@ -7,9 +7,18 @@
 //  2. On screen: progress lines per second through the progress reader with
 //     the preparation window up in a terminal, against whiptail --gauge fed
 //     the same percentages. Goal: at least as fast.
+//  3. The shipped installer (libraries linked in) against the development
+//     build: start-up to the welcome screen in a terminal, and the wall time
+//     of the unattended install of 1. Goal: neither slower.
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <functional>
 #include <vector>
@@ -68,6 +77,84 @@ double unattended_ratio()
     return ratio;
 }
 
+// Seconds from starting the installer in a fresh pseudo-terminal until the
+// welcome screen's text has been written to it.
+double seconds_to_welcome(const PackageFixture &pkg)
+{
+    std::vector<std::string> argv = pkg.command({});
+    std::vector<char *> args;
+    for (std::string &word : argv)
+        args.push_back(word.data());
+    args.push_back(nullptr);
+    struct winsize size{};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    int master = -1;
+    auto begin = std::chrono::steady_clock::now();
+    pid_t child = forkpty(&master, nullptr, nullptr, &size);
+    if (child == 0) {
+        if (chdir(pkg.state().c_str()) != 0)
+            _exit(126);
+        setenv("TERM", "screen", 1);
+        setenv("LANG", "C.UTF-8", 1);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    std::string seen;
+    char buffer[4096];
+    double elapsed = -1;
+    while (true) {
+        ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        seen.append(buffer, static_cast<std::size_t>(got));
+        if (seen.find("Welcome to") != std::string::npos) {
+            elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+            break;
+        }
+    }
+    kill(child, SIGTERM);
+    // Drain the pty until the child is gone, so that it can restore the
+    // terminal and exit.
+    while (read(master, buffer, sizeof buffer) > 0) {
+    }
+    close(master);
+    waitpid(child, nullptr, 0);
+    return elapsed;
+}
+
+void shipped_against_development()
+{
+#ifdef SHIPPED_INSTALLER
+    PackageFixture dev;
+    PackageFixture shipped;
+    std::filesystem::copy_file(SHIPPED_INSTALLER, shipped.program(), std::filesystem::copy_options::overwrite_existing);
+    std::vector<double> dev_start;
+    std::vector<double> shipped_start;
+    for (int round = 0; round < 31; ++round) {
+        dev_start.push_back(seconds_to_welcome(dev));
+        shipped_start.push_back(seconds_to_welcome(shipped));
+    }
+    std::printf("start-up to the welcome screen: shipped %.1f ms, development %.1f ms, ratio %.3f (goal <= 1)\n",
+                median(shipped_start) * 1000, median(dev_start) * 1000, median(shipped_start) / median(dev_start));
+
+    for (PackageFixture *pkg : {&dev, &shipped}) {
+        pkg->tool("installer-cli", kProgressLines + "\n");
+        pkg->tool("installer/pm.sh", "exit 0\n");
+    }
+    std::vector<double> dev_run;
+    std::vector<double> shipped_run;
+    for (int round = 0; round < kRounds; ++round) {
+        dev_run.push_back(seconds_of([&] { dev.run({"-i"}); }));
+        shipped_run.push_back(seconds_of([&] { shipped.run({"-i"}); }));
+    }
+    std::printf("unattended install, %d progress lines: shipped %.3f s, development %.3f s, ratio %.3f (goal <= 1)\n",
+                kLines, median(shipped_run), median(dev_run), median(shipped_run) / median(dev_run));
+#else
+    std::printf("this build makes no shipped installer\n");
+#endif
+}
+
 double screen_lines_per_second()
 {
     TempDir dir;
@@ -115,6 +202,7 @@ double whiptail_lines_per_second()
 int main()
 {
     unattended_ratio();
+    shipped_against_development();
     double ours = screen_lines_per_second();
     double theirs = whiptail_lines_per_second();
     std::printf("on screen: installer %.0f lines/s", ours);

@@ -9,10 +9,12 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "core/log.h"
 #include "core/run_state.h"
+#include "core/text.h"
 
 progress_data progress;
 
@@ -121,6 +123,75 @@ std::size_t copy_message(std::string_view line, char *out, std::size_t size)
     return n;
 }
 
+// The live progress line of a run without the text screen whose standard
+// output is a terminal: one line rewritten in place from the action's first
+// run to its last, finished with a line feed whatever the outcome. Standard
+// output that is not a terminal receives none of it.
+struct TerminalLine {
+    bool open = false;
+    std::size_t shown = 0; // columns written by the last update
+};
+
+TerminalLine terminal_line;
+
+std::size_t terminal_columns()
+{
+    struct winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+void open_terminal_line()
+{
+    terminal_line.open = !innewt && ::isatty(STDOUT_FILENO) == 1;
+    terminal_line.shown = 0;
+}
+
+// "NNN% message", the message's control characters shown as blanks, cut
+// to one column less than the terminal is wide so that it never wraps.
+void update_terminal_line(const progress_data &progr)
+{
+    if (!terminal_line.open)
+        return;
+    const std::size_t limit = terminal_columns() - 1;
+    std::string text = strprintf("%3d%%", progr.progress);
+    std::string_view message(progr.message);
+    while (!message.empty() && message.back() == ' ')
+        message.remove_suffix(1);
+    if (!message.empty())
+        text += ' ';
+    std::size_t columns = text.size();
+    for (char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool continuation = (byte & 0xC0) == 0x80;
+        if (!continuation && columns == limit)
+            break;
+        text += (byte < 0x20 || byte == 0x7F) ? ' ' : c;
+        if (!continuation)
+            ++columns;
+    }
+    if (columns > limit) {
+        text.resize(limit);
+        columns = limit;
+    }
+    std::string line = "\r" + text;
+    if (terminal_line.shown > columns)
+        line.append(terminal_line.shown - columns, ' ');
+    terminal_line.shown = columns;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+void close_terminal_line()
+{
+    if (!terminal_line.open)
+        return;
+    terminal_line.open = false;
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 progress_line parse_progress_line(std::string_view line)
@@ -161,6 +232,7 @@ void apply_progress_line(progress_data *progr, std::string_view line)
     progr->progress = scale_progress(percent, progr->num_parts, progr->part);
     copy_message(line, progr->message, sizeof progr->message);
     show_progress_data(3, progr);
+    update_terminal_line(*progr);
 }
 
 void show_progress_data(int progress_type, progress_data *progr)
@@ -186,12 +258,17 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
 {
     if (output_buf == nullptr)
         output_buf_size = 0;
-    if (progr != nullptr && (progr->num_parts == 1 || progr->part == 0))
+    const bool first_run = progr != nullptr && (progr->num_parts == 1 || progr->part == 0);
+    const bool last_run = progr != nullptr && (progr->num_parts == 1 || progr->part == progr->num_parts - 1);
+    if (first_run) {
         show_progress_data(1, progr);
+        open_terminal_line();
+    }
 
     std::FILE *stream = popen(cmd, "r");
     if (stream == nullptr) {
         write_log("Error on popen(%s)\n", cmd);
+        close_terminal_line();
         return -1;
     }
     auto reader = std::make_unique<LineReader>(stream);
@@ -206,6 +283,7 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
     int result = -1;
     if (status == -1) {
         write_log("error in pclose(%s)\n", cmd);
+        close_terminal_line();
         return -1;
     }
     if (WIFEXITED(status)) {
@@ -214,7 +292,10 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
     } else if (WIFSIGNALED(status)) {
         write_log("command %s got signal %d\n", cmd, WTERMSIG(status));
     }
-    if (progr != nullptr && (progr->num_parts == 1 || progr->part == progr->num_parts - 1))
+    if (last_run)
         show_progress_data(2, progr);
+    // A failed run ends the action: its line is finished too.
+    if (last_run || result != 0)
+        close_terminal_line();
     return result;
 }

@@ -59,6 +59,30 @@ void PackageFixture::use_sample_backend() const
     }
 }
 
+void PackageFixture::unpack(const std::string &tarball) const
+{
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    ProcessResult r = run_process({"tar", "-xzf", tarball, "-C", root_, "--strip-components=1"});
+    if (r.status != 0)
+        throw std::runtime_error("cannot unpack " + tarball + ": " + r.err);
+}
+
+void PackageFixture::hide_screen_libraries() const
+{
+    const fs::path libraries = "/usr/lib/x86_64-linux-gnu";
+    const std::string hidden = state_ + "/lib/upper/x86_64-linux-gnu";
+    fs::create_directories(hidden);
+    for (const auto &entry : fs::directory_iterator(libraries)) {
+        std::string name = entry.path().filename();
+        for (const char *prefix : {"libnewt", "libslang", "libpopt"}) {
+            // An overlay whiteout: a character device 0/0 of the same name.
+            if (name.rfind(prefix, 0) == 0 && mknod((hidden + "/" + name).c_str(), S_IFCHR | 0600, 0) != 0)
+                throw std::runtime_error("cannot hide " + name);
+        }
+    }
+}
+
 void PackageFixture::set_printk(const std::string &content) const
 {
     write_file(state_ + "/printk", content);

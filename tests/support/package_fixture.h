@@ -34,6 +34,13 @@ public:
     // Replaces the scripted tools by the sample package's real back end.
     void use_sample_backend() const;
 
+    // Replaces the whole package by the one a tarball holds (under its one
+    // top directory).
+    void unpack(const std::string &tarball) const;
+    // Hides the screen and option libraries (newt, S-Lang, popt) from the
+    // loader inside the sandbox, as on a host that never installed them.
+    void hide_screen_libraries() const;
+
     // The kernel console levels the sandbox shows the installer.
     void set_printk(const std::string &content) const;
     std::string printk() const;

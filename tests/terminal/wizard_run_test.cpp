@@ -7,45 +7,11 @@
 
 #include "support/package_fixture.h"
 #include "support/terminal.h"
+#include "support/wizard_run.h"
 
 namespace {
 
 const std::string kRecord = "echo \"$(basename \"$0\") $*\" >> \"$(cd \"$(dirname \"$0\")\" && while [ ! -f installer-cli ]; do cd ..; done; pwd)/calls.log\"\n";
-
-struct WizardRun {
-    PackageFixture pkg;
-    Terminal term{80, 24};
-
-    void start(const std::vector<std::string> &args = {}, const std::string &lang = "C.UTF-8")
-    {
-        term.start(pkg.command_text(args), {"LANG=" + lang});
-    }
-
-    void welcome_next()
-    {
-        ASSERT_TRUE(term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
-        EXPECT_TRUE(term.cursor_on("Next >"));
-        term.press("Enter");
-    }
-
-    void accept_licence()
-    {
-        ASSERT_TRUE(term.wait_for("License Agreement"));
-        EXPECT_TRUE(term.cursor_on(" Decline "));
-        term.press("BTab");
-        ASSERT_TRUE(term.wait_until([&](const std::string &) { return term.cursor_on(" Accept "); }));
-        term.press("Enter");
-    }
-
-    // Waits for the finish screen titled `title`, leaves it with " Exit "
-    // and expects the run to end with status 0.
-    void finish(const std::string &title = "Installation Completed")
-    {
-        ASSERT_TRUE(term.wait_for(title));
-        term.press("Enter");
-        EXPECT_EQ(term.wait_exit(), 0);
-    }
-};
 
 } // namespace
 

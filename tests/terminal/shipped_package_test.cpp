@@ -1,0 +1,109 @@
+// The package as users download it: checked, unpacked and run on a host
+// that never installed the screen and option libraries; and the live
+// progress line of an unattended run on a terminal.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "support/package_fixture.h"
+#include "support/terminal.h"
+#include "support/wizard_run.h"
+
+namespace {
+
+// The log without its timestamps, which differ from run to run.
+std::string without_stamps(const std::string &log)
+{
+    static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4}: )");
+    return std::regex_replace(log, stamp, "");
+}
+
+} // namespace
+
+TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
+{
+#ifndef PACKAGE_TARBALL
+    GTEST_SKIP() << "this build makes no package";
+#else
+    const std::string tarball = PACKAGE_TARBALL;
+    const std::string dir = tarball.substr(0, tarball.rfind('/'));
+    ProcessResult check = run_process({"sha256sum", "-c", tarball.substr(dir.size() + 1) + ".sha256"}, dir);
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+
+    PackageFixture bare;
+    bare.unpack(tarball);
+    bare.hide_screen_libraries();
+    std::istringstream needed(run_process({"ldd", bare.program()}).out);
+    for (std::string line; std::getline(needed, line);) {
+        EXPECT_TRUE(line.find("linux-vdso.so") != std::string::npos || line.find("libc.so.6") != std::string::npos ||
+                    line.find("ld-linux-x86-64.so") != std::string::npos)
+            << line;
+    }
+    // The development build cannot even start there.
+    PackageFixture dev;
+    dev.use_sample_backend();
+    RunOptions dev_program;
+    dev_program.program = dev.program();
+    ProcessResult broken = bare.run({"-v"}, dev_program);
+    EXPECT_EQ(broken.status, 127);
+    EXPECT_NE(broken.err.find("error while loading shared libraries"), std::string::npos) << broken.err;
+
+    // Install, upgrade and remove: the same statuses, output and log as
+    // the development build in its own package.
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-i"}, {"-i"}, {"-r"}, {"-r"}}) {
+        ProcessResult shipped = bare.run(args);
+        ProcessResult reference = dev.run(args);
+        EXPECT_EQ(shipped.status, reference.status) << args[0];
+        EXPECT_EQ(shipped.out, reference.out) << args[0];
+        EXPECT_EQ(shipped.err, reference.err) << args[0];
+    }
+    EXPECT_EQ(without_stamps(bare.log()), without_stamps(dev.log()));
+    EXPECT_NE(bare.log().find("installer-cli: forgot /usr/share/kestrane-virtualization-sdk/Manifest"), std::string::npos);
+
+    WizardRun run;
+    run.pkg.unpack(tarball);
+    run.pkg.hide_screen_libraries();
+    run.start();
+    run.welcome_next();
+    run.accept_licence();
+    run.finish();
+    EXPECT_TRUE(run.term.left_usable());
+    EXPECT_TRUE(run.pkg.sdk_installed());
+#endif
+}
+
+// An unattended upgrade on a terminal: one line, rewritten in place through
+// both halves, finished with a line feed. Through a pipe the output has no
+// such line (the unattended tests compare it byte for byte).
+TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
+{
+    PackageFixture pkg;
+    pkg.preinstall();
+    pkg.tool("installer-cli", "echo '[ 10%] Starting'\nsleep 0.4\necho '[ 60%] Copying the files of the SDK'\n"
+                              "sleep 0.4\necho '[100%] Done'\n");
+    Terminal term(60, 24);
+    term.start(pkg.command_text({"-i"}));
+    ASSERT_TRUE(term.wait_for(" 30% Copying the files of the SDK"));
+    ASSERT_TRUE(term.wait_for(" 80% Copying the files of the SDK"));
+    EXPECT_EQ(term.wait_exit(), 0);
+    std::vector<std::string> rows = term.rows();
+    auto [row, column] = term.find("100% Done");
+    ASSERT_GE(row, 0) << term.screen();
+    EXPECT_EQ(column, 0);
+    EXPECT_EQ(rows[row].find_last_not_of(' '), std::string("100% Done").size() - 1) << rows[row];
+    EXPECT_EQ(rows[row + 1], "Congratulations!");
+    EXPECT_EQ(term.screen().find(" 30%"), std::string::npos);
+    EXPECT_EQ(term.screen().find(" 80%"), std::string::npos);
+
+    // Cut to the terminal's width, and finished when the run fails too.
+    PackageFixture failing;
+    failing.tool("installer-cli", "echo \"[ 40%] $(printf '%0100d' 0)\"\nexit 3\n");
+    Terminal narrow(40, 24);
+    narrow.start(failing.command_text({"-i"}));
+    EXPECT_EQ(narrow.wait_exit(), 1);
+    auto [cut_row, cut_column] = narrow.find(" 40% 000");
+    ASSERT_GE(cut_row, 0);
+    EXPECT_EQ(narrow.rows()[cut_row], " 40% " + std::string(34, '0'));
+    EXPECT_EQ(narrow.rows()[cut_row + 1].rfind("Error during configuration", 0), 0u) << narrow.screen();
+}
