@@ -3,7 +3,8 @@ BUILD ?= build
 ARGS ?=
 BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales \
-	clang libclang-rt-14-dev clang-tidy cppcheck valgrind
+	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
+	ansible-core ansible-lint openssh-server openssh-client
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
@@ -89,13 +90,16 @@ bench: deps
 	$(BUILD)/bench/installer_bench
 
 # clang-tidy and cppcheck over the sources, shellcheck over every shell
-# script; any finding fails.
+# script, the playbook's syntax check and ansible-lint; any finding fails.
 lint: build
 	clang-tidy -p $(BUILD) --quiet $$(find src -name '*.cpp' | LC_ALL=C sort)
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
-	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh sample-sdk/installer-cli sample-sdk/installer/*.sh \
-		sample-sdk/payload/bin/tessaro-sdk-info
+	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh \
+		packaging/make-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info
+	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-playbook --syntax-check \
+		-i inventory.example.ini install.yml
+	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-lint --offline install.yml roles/tessaro_sdk
 
 # Every fuzz target for FUZZ_SECONDS from the seed corpus in the
 # repository; new inputs go to a scratch corpus, never into the repository.
