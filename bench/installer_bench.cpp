@@ -10,6 +10,9 @@
 //  3. The shipped installer (libraries linked in) against the development
 //     build: start-up to the welcome screen in a terminal, and the wall time
 //     of the unattended install of 1. Goal: neither slower.
+//  4. The fleet roll-out: wall time of the playbook installing the package
+//     on 1, 4 and 8 fresh test hosts (default forks), and of the run after
+//     it, which finds every host up to date.
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -19,10 +22,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <functional>
 #include <vector>
 
+#ifdef PACKAGE_TARBALL
+#include "support/fleet.h"
+#endif
 #include "support/package_fixture.h"
 #include "support/terminal.h"
 
@@ -155,6 +162,37 @@ void shipped_against_development()
 #endif
 }
 
+void fleet_roll_out()
+{
+#ifdef PACKAGE_TARBALL
+    Fleet fleet;
+    for (int count : {1, 4, 8}) {
+        std::vector<std::unique_ptr<TestHost>> owned;
+        std::vector<TestHost *> hosts;
+        for (int i = 0; i < count; ++i) {
+            owned.push_back(std::make_unique<TestHost>("host" + std::to_string(i), fleet.keys()));
+            hosts.push_back(owned.back().get());
+        }
+        for (TestHost *host : hosts) {
+            if (!host->wait_ready()) {
+                std::printf("fleet: %s did not start\n", host->name().c_str());
+                return;
+            }
+        }
+        PlaybookRun install;
+        double first = seconds_of([&] { install = fleet.play(hosts, {}); });
+        double second = seconds_of([&] { fleet.play(hosts, {}); });
+        int failed = 0;
+        for (TestHost *host : hosts)
+            failed += install.recap[host->name()].failed != 0 ? 1 : 0;
+        std::printf("fleet roll-out to %d host%s: install %.1f s, up-to-date run %.1f s%s\n", count,
+                    count == 1 ? "" : "s", first, second, failed != 0 ? " (some hosts failed)" : "");
+    }
+#else
+    std::printf("this build makes no package\n");
+#endif
+}
+
 double screen_lines_per_second()
 {
     TempDir dir;
@@ -203,6 +241,7 @@ int main()
 {
     unattended_ratio();
     shipped_against_development();
+    fleet_roll_out();
     double ours = screen_lines_per_second();
     double theirs = whiptail_lines_per_second();
     std::printf("on screen: installer %.0f lines/s", ours);
