@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <newt.h>
+#include <slang.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,6 +22,7 @@ namespace {
 struct GuardState {
     bool armed = false;
     bool have_termios = false;
+    int tty_fd = -1; // the terminal the keys come from
     termios saved_termios{};
     bool have_levels = false;
     char printk_text[64] = {};
@@ -74,7 +75,7 @@ void write_all(int fd, const char *data, std::size_t size)
 extern "C" void on_fatal_signal(int sig)
 {
     if (guard.have_termios)
-        tcsetattr(STDIN_FILENO, TCSANOW, &guard.saved_termios);
+        tcsetattr(guard.tty_fd, TCSANOW, &guard.saved_termios);
     static const char reset[] = "\033[0m\033[?25h\033[?1049l\r\n";
     write_all(STDOUT_FILENO, reset, sizeof reset - 1);
 
@@ -104,28 +105,14 @@ extern "C" void on_fatal_signal(int sig)
     _exit(code);
 }
 
-bool terminfo_entry_exists(const char *term)
+// The terminal the screen library reads keys from: standard input when it
+// is a terminal, otherwise the process's controlling terminal. -1 when
+// there is none; a descriptor of our own is left open for the guard.
+int key_terminal()
 {
-    const char *home = std::getenv("HOME");
-    const char *terminfo = std::getenv("TERMINFO");
-    std::string dirs[] = {
-        terminfo != nullptr ? terminfo : "",
-        home != nullptr ? std::string(home) + "/.terminfo" : "",
-        "/etc/terminfo",
-        "/lib/terminfo",
-        "/usr/share/terminfo",
-        "/usr/lib/terminfo",
-    };
-    for (const std::string &dir : dirs) {
-        if (dir.empty())
-            continue;
-        std::string by_letter = dir + "/" + term[0] + "/" + term;
-        std::string by_hex = dir + "/" + strprintf("%02x", static_cast<unsigned char>(term[0])) + "/" + term;
-        struct stat st{};
-        if (::stat(by_letter.c_str(), &st) == 0 || ::stat(by_hex.c_str(), &st) == 0)
-            return true;
-    }
-    return false;
+    if (::isatty(STDIN_FILENO) == 1)
+        return STDIN_FILENO;
+    return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
 }
 
 void arm_guard()
@@ -204,21 +191,33 @@ std::size_t format_timestamp_signal_safe(char *buf, std::size_t len, long long w
 
 std::string screen_unusable_reason()
 {
-    if (!isatty(STDIN_FILENO))
+    // Keys come from standard input or, when that is redirected, from the
+    // controlling terminal, as the screen library does it.
+    int keys = key_terminal();
+    if (keys < 0)
         return _("standard input is not a terminal");
+    if (keys != STDIN_FILENO)
+        ::close(keys);
     if (!isatty(STDOUT_FILENO))
         return _("standard output is not a terminal");
     const char *term = std::getenv("TERM");
     if (term == nullptr || term[0] == '\0')
         return _("the terminal type (TERM) is not set");
-    if (std::strcmp(term, "dumb") == 0 || std::strchr(term, '/') != nullptr || !terminfo_entry_exists(term))
+    // The terminal database as the screen library itself searches it
+    // (TERMINFO, TERMINFO_DIRS, its compiled-in directories); a type it
+    // does not know, or one that cannot address the cursor, cannot carry
+    // the screen.
+    std::string type = term; // the library's declaration takes a modifiable text
+    if (SLtt_initialize(type.data()) != 0)
         return strprintf(_("the terminal type '%s' is not supported"), term);
     return {};
 }
 
 bool start_screen()
 {
-    guard.have_termios = tcgetattr(STDIN_FILENO, &guard.saved_termios) == 0;
+    if (guard.tty_fd < 0)
+        guard.tty_fd = key_terminal();
+    guard.have_termios = guard.tty_fd >= 0 && tcgetattr(guard.tty_fd, &guard.saved_termios) == 0;
     arm_guard();
     if (newtInit() != 0) {
         disarm_guard();

@@ -222,11 +222,49 @@ TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
     EXPECT_NE(pkg.log().find(": Exiting with code 1\n"), std::string::npos);
     EXPECT_EQ(pkg.printk(), "7 4 1 7\n");
 
-    Terminal term;
-    PackageFixture dumb;
-    term.start("TERM=dumb " + dumb.command_text({}));
-    EXPECT_EQ(term.wait_exit(), 1);
-    EXPECT_NE(dumb.log().find("the terminal type 'dumb' is not supported"), std::string::npos);
+    // Terminal types the screen cannot be drawn on: one that cannot address
+    // the cursor, an unknown one, none.
+    for (const std::string type : {"TERM=dumb", "TERM=no-such-terminal", "TERM=", "-u TERM"}) {
+        Terminal term;
+        PackageFixture refused;
+        term.start("env " + type + " " + refused.command_text({}));
+        EXPECT_EQ(term.wait_exit(), 1) << type;
+        std::string log = refused.log();
+        EXPECT_TRUE(log.find("the terminal type '" + type.substr(5) + "' is not supported") != std::string::npos ||
+                    log.find("the terminal type (TERM) is not set") != std::string::npos)
+            << type << log;
+    }
+}
+
+TEST(WizardRun, RedirectedInputAndTerminfoDirsStillDrawTheScreen)
+{
+    // Keys come from the controlling terminal when standard input is
+    // redirected.
+    WizardRun redirected;
+    redirected.term.start(redirected.pkg.command_text({}) + " </dev/null", {"LANG=C.UTF-8"});
+    redirected.welcome_next();
+    redirected.accept_licence();
+    redirected.finish();
+    EXPECT_TRUE(redirected.term.left_usable());
+
+    // A terminal type found only through TERMINFO_DIRS.
+    TempDir terminfo;
+    ASSERT_EQ(run_process({"/bin/sh", "-c", "infocmp screen | sed 's/^screen|/tessaro-test-term|/' | tic -o " +
+                                                sh_quote(terminfo.path()) + " -"})
+                  .status,
+              0);
+    WizardRun listed;
+    listed.term.start("env TERM=tessaro-test-term TERMINFO_DIRS=" + sh_quote(terminfo.path()) + " " +
+                          listed.pkg.command_text({}),
+                      {"LANG=C.UTF-8"});
+    ASSERT_TRUE(listed.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!")) << listed.pkg.log();
+    listed.term.press("Tab");
+    listed.term.press("Enter");
+    ASSERT_TRUE(listed.term.wait_for("Are you sure you want to cancel?"));
+    listed.term.press("Tab");
+    listed.term.press("Enter");
+    EXPECT_EQ(listed.term.wait_exit(), 10);
+    EXPECT_TRUE(listed.term.left_usable());
 }
 
 TEST(WizardRun, HostileOutputInADialogLeavesTheTerminalIntact)
