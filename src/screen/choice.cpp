@@ -1,5 +1,6 @@
 #include "screen/choice.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -86,11 +87,34 @@ newtGrid close_column(ListColumn column, int height, int width, bool radio)
 newtComponent scrChoiseForm(const char *title, const char *text, newtGrid btns)
 {
     std::string text_buf = cut_text(text);
-    std::string title_buf = cut_text(title);
-    newtComponent block = newtTextboxReflowed(-1, -1, text_buf.data(), width - 2, 0, 0, 0);
-    newtGrid grid = newtCreateGrid(1, 2);
+    std::string title_buf = fitted_title(cut_text(title).c_str());
+    // The question takes what the screen leaves beside the button bar (one
+    // row of padding above it, one row of its own below taken back). A
+    // taller one scrolls, except for its last line, the question itself,
+    // which stays below the scrolling part where it can be read.
+    int bar_columns = 0;
+    int bar_rows = 0;
+    newtGridGetSize(btns, &bar_columns, &bar_rows);
+    const int room = text_rows_left(bar_rows);
+    newtComponent block = nullptr;
+    newtComponent last_line = nullptr;
+    std::size_t end = text_buf.find_last_not_of('\n');
+    std::size_t cut = end == std::string::npos ? std::string::npos : text_buf.rfind('\n', end);
+    if (reflow_text(text_buf, width - 2, 0, 0).height > room && cut != std::string::npos && room > 1) {
+        std::string question = text_buf.substr(cut + 1);
+        Reflowed flowed = reflow_text(question, width - 2, 0, 0);
+        int question_rows = std::min(flowed.height, room - 1);
+        last_line = fitting_text_box(question, width - 2, 0, question_rows);
+        block = fitting_text_box(text_buf.substr(0, cut), width - 2, 0, room - question_rows);
+    } else {
+        block = fitting_text_box(text_buf, width - 2, 0, room);
+    }
+    newtGrid grid = newtCreateGrid(1, last_line != nullptr ? 3 : 2);
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, btns, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    if (last_line != nullptr)
+        newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, last_line, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+    newtGridSetField(grid, 0, last_line != nullptr ? 2 : 1, NEWT_GRID_SUBGRID, btns, 0, 1, 0, -1, 0,
+                     NEWT_GRID_FLAG_GROWX);
     newtComponent form = newtForm(nullptr, nullptr, 0);
     newtGridAddComponentsToForm(grid, form, 1);
     newtGridWrappedWindow(grid, title_buf.data());

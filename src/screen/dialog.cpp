@@ -50,7 +50,8 @@ void message_box(const char *mess, const char *button, const char *title, bool s
     int target = 60;
     if (short_text)
         target = static_cast<int>(std::min<std::size_t>(std::strlen(mess), 60));
-    newtComponent box = scrolling_text_box(mess, target, short_text ? 1 : 0);
+    // Beside the text: the padding row and the button bar of baseDialog.
+    newtComponent box = scrolling_text_box(mess, target, short_text ? 1 : 0, 1 + button_bar_rows());
     baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr, box, button, nullptr, 0);
 }
 
@@ -59,9 +60,6 @@ void message_box(const char *mess, const char *button, const char *title, bool s
 int baseDialog(const char *caption, const char *label, const char *label1, newtComponent co,
                const char *button0, const char *button1, int defbutton)
 {
-    newtComponent top = label != nullptr ? wrapped_text_box(label) : nullptr;
-    newtComponent bottom = label1 != nullptr ? wrapped_text_box(label1) : nullptr;
-
     newtComponent b0 = nullptr;
     newtComponent b1 = nullptr;
     std::string first = button0;
@@ -69,6 +67,19 @@ int baseDialog(const char *caption, const char *label, const char *label1, newtC
     newtGrid buttons = button1 != nullptr
                            ? newtButtonBar(first.data(), &b0, second.data(), &b1, static_cast<char *>(nullptr))
                            : newtButtonBar(first.data(), &b0, static_cast<char *>(nullptr));
+
+    // The texts take what the screen leaves beside the rest of the dialog,
+    // and scroll beyond that; texts that fit keep their size.
+    int bar_columns = 0;
+    int other_rows = 0;
+    newtGridGetSize(buttons, &bar_columns, &other_rows);
+    other_rows += 1;
+    if (co != nullptr)
+        other_rows += 1 + component_rows(co);
+    newtComponent bottom = label1 != nullptr ? wrapped_text_box(label1, other_rows + (label != nullptr ? 1 : 0)) : nullptr;
+    if (bottom != nullptr)
+        other_rows += 1 + component_rows(bottom);
+    newtComponent top = label != nullptr ? wrapped_text_box(label, other_rows) : nullptr;
 
     ScreenForm form(newtForm(nullptr, nullptr, 0));
     newtGrid grid = newtCreateGrid(1, 4);
@@ -80,7 +91,7 @@ int baseDialog(const char *caption, const char *label, const char *label1, newtC
         newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, bottom, 0, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
     newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
 
-    std::string title = caption != nullptr ? caption : "";
+    std::string title = fitted_title(caption);
     newtGridWrappedWindow(grid, title.data());
     form.window_opened();
     newtGridAddComponentsToForm(grid, form.get(), 1);

@@ -4,9 +4,33 @@
 
 #include <newt.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
+
+// A window title cut to what the screen can frame: a window is at least as
+// wide as its title, and one wider than the screen loses its frame. Counts
+// characters, not bytes, and never cuts one in two.
+inline std::string fitted_title(const char *title)
+{
+    std::string text = title != nullptr ? title : "";
+    int columns = 0;
+    int rows = 0;
+    newtGetScreenSize(&columns, &rows);
+    const int limit = std::max(1, columns - 10);
+    int seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            continue;
+        if (seen == limit) {
+            text.resize(i);
+            break;
+        }
+        ++seen;
+    }
+    return text;
+}
 
 // A form and, once opened, the window around it. Destroys the form (with all
 // its widgets) and then pops the window.
@@ -24,7 +48,7 @@ public:
     // to the grid with `title`, and releases the grid (not its widgets).
     void open(newtGrid grid, const char *title)
     {
-        std::string title_text = title != nullptr ? title : "";
+        std::string title_text = fitted_title(title);
         newtGridAddComponentsToForm(grid, form_, 1);
         newtGridWrappedWindow(grid, title_text.data());
         window_opened();
@@ -64,28 +88,76 @@ inline Reflowed reflow_text(const std::string &text, int width, int flex_down, i
     return result;
 }
 
-// A wrapping text box as large as `text` reflowed at 60 columns, 5 either
-// way; it never scrolls.
-inline newtComponent wrapped_text_box(const std::string &text)
+// Rows of the screen that no dialog's content can use: the header line,
+// the help line, the window's frame above and below, its shadow, and the
+// blank row above and below the content of a window fitted to a grid.
+inline constexpr int kDialogFrameRows = 7;
+
+// How many rows a text box may take in a centred window whose other
+// content (padding, widgets, button bar) takes `other_rows`: what the
+// screen leaves, and at least one.
+inline int text_rows_left(int other_rows)
 {
-    Reflowed flowed = reflow_text(text, 60, 5, 5);
-    newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height, NEWT_FLAG_WRAP);
-    newtTextboxSetText(box, flowed.text.c_str());
-    return box;
+    int columns = 0;
+    int rows = 0;
+    newtGetScreenSize(&columns, &rows);
+    return std::max(1, rows - kDialogFrameRows - other_rows);
 }
 
-// A wrapping text box for `text` reflowed at `target` columns, 5 either way,
-// at most 6 rows high with a scroll bar beyond that, plus `extra_rows`.
-inline newtComponent scrolling_text_box(const std::string &text, int target, int extra_rows = 0)
+// Rows of a bar of full-size buttons.
+inline int button_bar_rows()
 {
-    Reflowed flowed = reflow_text(text, target, 5, 5);
+    std::string label = " ";
+    newtComponent button = nullptr;
+    newtGrid bar = newtButtonBar(label.data(), &button, static_cast<char *>(nullptr));
+    int columns = 0;
+    int rows = 0;
+    newtGridGetSize(bar, &columns, &rows);
+    newtGridFree(bar, 1);
+    newtComponentDestroy(button);
+    return rows;
+}
+
+// A wrapping text box for `text` reflowed at `target` columns with `flex`
+// columns either way, at most `max_rows` high (and no higher than the text)
+// with a scroll bar when the text is taller, plus `extra_rows`. A text that
+// fits gets exactly its reflowed size and no scroll bar.
+inline newtComponent fitting_text_box(const std::string &text, int target, int flex, int max_rows,
+                                      int extra_rows = 0)
+{
+    Reflowed flowed = reflow_text(text, target, flex, flex);
     int flags = NEWT_FLAG_WRAP;
     int height = flowed.height;
-    if (height > 6) {
-        height = 6;
+    if (height > max_rows) {
+        height = max_rows;
         flags |= NEWT_FLAG_SCROLL;
     }
     newtComponent box = newtTextbox(-1, -1, flowed.width, height + extra_rows, flags);
     newtTextboxSetText(box, flowed.text.c_str());
     return box;
+}
+
+// A wrapping text box as large as `text` reflowed at 60 columns, 5 either
+// way, or as large as the screen leaves beside `other_rows` of the dialog,
+// scrolling then.
+inline newtComponent wrapped_text_box(const std::string &text, int other_rows)
+{
+    return fitting_text_box(text, 60, 5, text_rows_left(other_rows));
+}
+
+// A wrapping text box for `text` reflowed at `target` columns, 5 either way,
+// at most 6 rows high with a scroll bar beyond that (fewer when the screen
+// leaves fewer beside `other_rows`), plus `extra_rows`.
+inline newtComponent scrolling_text_box(const std::string &text, int target, int extra_rows = 0,
+                                        int other_rows = 0)
+{
+    return fitting_text_box(text, target, 5, std::min(6, text_rows_left(other_rows + extra_rows)), extra_rows);
+}
+
+inline int component_rows(newtComponent co)
+{
+    int columns = 0;
+    int rows = 0;
+    newtComponentGetSize(co, &columns, &rows);
+    return rows;
 }

@@ -9,6 +9,7 @@
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/dialog.h"
+#include "screen/newt_handles.h"
 
 namespace {
 
@@ -147,7 +148,7 @@ progress_handle winProgress(const char *title)
     newtGrid total_bar = createScaleBar(_("Overall progress"), 60, &data->totalscale, &data->totalpercent);
     newtGridSetField(outer, 0, 2, NEWT_GRID_SUBGRID, total_bar, 0, 1, 0, 0, 0, 0);
 
-    std::string window_title = title != nullptr ? title : "";
+    std::string window_title = fitted_title(title);
     newtGridWrappedWindow(outer, window_title.data());
     data->form = newtForm(nullptr, nullptr, 0);
     newtGridAddComponentsToForm(outer, data->form, 1);

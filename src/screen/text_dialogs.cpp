@@ -39,10 +39,12 @@ int depDialog(std::FILE *file, int *retry)
     newtComponent report = layoutTextFromFile(file);
     if (!innewt)
         return 0;
+    int other_rows = 1 + button_bar_rows() + (report != nullptr ? 1 + component_rows(report) : 0);
     newtComponent intro_box =
         wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
                            "below. This happens when installing Tessaro Containers on unsupported Linux "
-                           "distribution."));
+                           "distribution."),
+                         other_rows);
 
     std::string skip_label = _("Skip  ");
     std::string retry_label = _("Try again");
@@ -59,7 +61,7 @@ int depDialog(std::FILE *file, int *retry)
         newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, report, 0, 1, 0, 0, 0, 0);
     newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    std::string title = _("Dependency conflict");
+    std::string title = fitted_title(_("Dependency conflict"));
     newtGridWrappedWindow(grid, title.data());
     form.window_opened();
     newtGridAddComponentsToForm(grid, form.get(), 1);

@@ -48,6 +48,51 @@ TEST(ScrChoise, NextIsTheDefaultAndCancelIsConfirmed)
         run_keys({"scrChoise", "T", "Question text", "1", "0"}, "Question text", c);
 }
 
+// A question taller than the screen: its list scrolls, while the title,
+// the question's last line and both buttons stay on screen, and the keys
+// answer as before. A title wider than the screen is cut inside the frame.
+TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
+{
+    std::string text = "You need to install the following components before you can proceed:\n";
+    for (int i = 1; i <= 40; ++i)
+        text += "- package-number-" + std::to_string(i) + "\n";
+    text += "Do you want to install them now?";
+    for (int rows : {24, 14}) {
+        for (const char *answer : {"Next", "Cancel"}) {
+            ScreenRun run(80, rows);
+            run.start({"scrChoise", "Component Installation", text, "1", "0"});
+            ASSERT_TRUE(run.term.wait_for("Do you want to install them now?")) << rows;
+            auto title = run.term.find("Component Installation");
+            auto next = run.term.find("Next >");
+            EXPECT_GE(title.first, 1) << rows << run.term.screen();
+            EXPECT_GE(next.first, 0) << rows << run.term.screen();
+            EXPECT_GE(run.term.find("Cancel").first, 0) << rows;
+            EXPECT_LT(run.term.find("\xe2\x94\x94").first, rows - 1) << rows << run.term.screen();  // bottom frame
+            EXPECT_TRUE(run.term.cursor_on("Next >")) << rows;
+            if (std::string(answer) == "Next") {
+                run.term.press("Enter");
+                EXPECT_EQ(run.finish(), "RESULT=1\n") << rows;
+            } else {
+                run.term.press("Tab");
+                run.term.press("Enter");
+                ASSERT_TRUE(run.term.wait_for("Are you sure you want to cancel?")) << rows;
+                run.term.press("Tab");
+                run.term.press("Enter");
+                EXPECT_EQ(run.finish(), "RESULT=0\n") << rows;
+            }
+        }
+    }
+
+    ScreenRun titled(80, 14);
+    titled.start({"scrChoise", std::string(100, 'T'), "Short question?", "1", "0"});
+    ASSERT_TRUE(titled.term.wait_for("Short question?"));
+    auto top = titled.term.find("\xe2\x94\x8c");  // the frame's top left corner
+    ASSERT_GE(top.first, 0) << titled.term.screen();
+    EXPECT_NE(titled.term.rows()[top.first].find("\xe2\x94\x90"), std::string::npos) << titled.term.screen();
+    titled.term.press("Enter");
+    EXPECT_EQ(titled.finish(), "RESULT=1\n");
+}
+
 TEST(ScrChoise, CancelFocusedTakesCancelAtOnce)
 {
     ScreenRun run;

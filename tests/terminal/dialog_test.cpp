@@ -121,6 +121,25 @@ TEST(ErrorDialog, ShowsTheMessageThenExitsWithItsCode)
     EXPECT_TRUE(run.term.left_usable());
 }
 
+TEST(ErrorDialog, TallMessagesScrollWithTheButtonOnScreen)
+{
+    std::string message = "Installer cannot detect package manager on your system. Install the following packages "
+                          "and rerun Tessaro SDK installation:";
+    for (int i = 1; i <= 40; ++i)
+        message += "\n- package-number-" + std::to_string(i);
+    for (int rows : {24, 14}) {
+        ScreenRun run(80, rows);
+        run.start({"Error", message});
+        ASSERT_TRUE(run.term.wait_for("Installer cannot detect package manager")) << rows;
+        EXPECT_GE(run.term.find("Error").first, 1) << rows << run.term.screen();
+        EXPECT_TRUE(run.term.cursor_on(" Exit ")) << rows << run.term.screen();
+        EXPECT_LT(run.term.find("\xe2\x94\x94", true).first, rows - 1) << rows << run.term.screen();
+        run.term.press("Enter");
+        EXPECT_EQ(run.finish(), "") << rows;
+        EXPECT_EQ(run.status, 1) << rows;
+    }
+}
+
 TEST(ErrorDialog, WithoutTheScreenGoesToStandardError)
 {
     TempDir dir;
