@@ -14,7 +14,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build-deps build package test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
+.PHONY: all deps build-deps build package mutants test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
@@ -116,6 +116,11 @@ fuzz:
 			2> $(FUZZ_BUILD)/$$target.log || { tail -40 $(FUZZ_BUILD)/$$target.log; exit 1; }; \
 		grep -E 'number_of_executed_units' $(FUZZ_BUILD)/$$target.log; \
 	done
+
+# Small faults planted one at a time in a copy of the sources: which the
+# suite catches, by which test, and the score (not part of make test).
+mutants: deps
+	python3 tests/mutation/mutants.py
 
 # Refreshes the message template from the sources and merges it into every
 # translation.

@@ -84,6 +84,7 @@ double unattended_ratio()
     return ratio;
 }
 
+#ifdef SHIPPED_INSTALLER
 // Seconds from starting the installer in a fresh pseudo-terminal until the
 // welcome screen's text has been written to it.
 double seconds_to_welcome(const PackageFixture &pkg)
@@ -129,6 +130,7 @@ double seconds_to_welcome(const PackageFixture &pkg)
     waitpid(child, nullptr, 0);
     return elapsed;
 }
+#endif
 
 void shipped_against_development()
 {

@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""make mutants: plants small faults in a copy of the sources, one at a
+time, and reports for each whether the test suite catches it.
+
+Each fault is one small change to one line of one source file: a
+comparison, a bound, a dropped quote, a dropped restore, a wrong status.
+For every fault the copy is rebuilt and the suite runs in three phases,
+unit, end-to-end and terminal tests, stopping at the first phase that
+fails: the fault is caught, by the first failing test. A fault that every
+phase passes is missed. The fleet tests and the run on a host with the SDK
+installed are left out: no fault here is in what they alone cover.
+
+  mutants.py [--list] [--only N[,N...]]
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+# (file, text as it stands, text with the fault, what the fault is)
+MUTANTS = [
+    ("src/core/text.cpp", "c == '+' || c == '=' || c == '@' || c == '%';",
+     "c == '+' || c == '=' || c == '@' || c == '%' || c == '~';", "a leading ~ left unquoted"),
+    ("src/core/text.cpp", "quoted += \"'\\\\''\";", "quoted += \"'\";", "a quote inside quotes not escaped"),
+    ("src/core/text.cpp", "if (static_cast<std::size_t>(needed) < sizeof small) {",
+     "if (static_cast<std::size_t>(needed) <= sizeof small) {", "formatting: off by one at 512 characters"),
+    ("src/core/text.cpp", "text.resize(max);", "text.resize(max - 1);", "the cut keeps one character too few"),
+    ("src/core/text.h", "inline constexpr std::size_t kTextMax = 4095;",
+     "inline constexpr std::size_t kTextMax = 4096;", "text cap one too large"),
+    ("src/core/log.cpp", "\"%Y-%m-%dT%T%z\"", "\"%Y-%m-%dT%T\"", "log timestamp without its offset"),
+    ("src/core/log.cpp", "std::fwrite(bytes, 1, size, file.get());", "std::fputs(bytes, file.get());",
+     "logged output cut at a NUL"),
+    ("src/core/run_state.cpp", "return \"upgrading\";", "return \"upgrade\";", "wrong action name"),
+    ("src/core/run_state.cpp", "int remove_config = 1;", "int remove_config = 0;",
+     "removal keeps the settings"),
+    ("src/screen/dialog.cpp", "return answer == 0 ? 1 : 0;", "return answer == 0 ? 0 : 1;",
+     "cancel confirmation inverted"),
+    ("src/screen/dialog.cpp", "std::max(levels[2], 3)", "std::max(levels[2], 4)", "console level lowered to 4"),
+    ("src/screen/dialog.cpp", "        stop_screen();\n        restore_console_level();\n    }\n    write_log",
+     "        stop_screen();\n    }\n    write_log", "exit path drops the console level restore"),
+    ("src/screen/terminal_guard.cpp", "{SIGINT, SIGTERM, SIGHUP}", "{SIGINT, SIGTERM, SIGTERM}",
+     "SIGHUP not guarded"),
+    ("src/screen/terminal_guard.cpp", "if (month <= 2)", "if (month < 2)", "signal timestamp: February's year"),
+    ("src/screen/terminal_guard.cpp", "gmtoff < 0 ? \"-\" : \"+\"", "\"+\"",
+     "signal timestamp: negative offset signed +"),
+    ("src/screen/buttons.cpp", "return two_button_bar(width, accept, _(\" Accept \"), exit, _(\" Decline \"));",
+     "return two_button_bar(width, exit, _(\" Accept \"), accept, _(\" Decline \"));",
+     "licence buttons swapped"),
+    ("src/screen/choice.cpp", "return types[j].id;", "return j;", "selection returns the position"),
+    ("src/screen/choice.cpp", "return two_answer_question(title, text, bar, retry, cancel, def_btn);",
+     "return two_answer_question(title, text, bar, cancel, retry, def_btn);", "retry question focus on cancel"),
+    ("src/screen/agreement.cpp", "return ended == decline ? 0 : 1;", "return ended == accept ? 1 : 0;",
+     "licence hot keys decline"),
+    ("src/screen/agreement.cpp", "std::max(rows - 14, kAgreementMinRows)", "std::max(rows - 13, kAgreementMinRows)",
+     "licence box one row taller"),
+    ("src/screen/text_dialogs.cpp", "return ended == abort_button ? 1 : 0;", "return ended == abort_button ? 0 : 1;",
+     "dependency dialog answer inverted"),
+    ("src/screen/progress.cpp", "    newtFormDestroy(prepForm);\n    newtPopWindow();",
+     "    newtFormDestroy(prepForm);", "progress window never removed"),
+    ("src/screen/status_window.cpp", "std::fputs(_(\"Done\\n\"), stdout);", "std::fputs(_(\"Done\"), stdout);",
+     "status line without its line end"),
+    ("src/screen/newt_handles.h", "inline constexpr int kDialogFrameRows = 7;",
+     "inline constexpr int kDialogFrameRows = 5;", "tall dialogs two rows too tall"),
+    ("src/screen/newt_handles.h", "if (height > max_rows) {", "if (height > max_rows + 1) {",
+     "a text one row too tall does not scroll"),
+    ("src/exec/runner.cpp", "        if (errno == EINTR)\n            continue;",
+     "        if (errno == EINTR && false)\n            continue;", "interrupted reads counted as errors"),
+    ("src/exec/runner.cpp", "            if (mess != nullptr)\n                collected.append(block, got);",
+     "            collected.append(block, got);", "unwanted output kept"),
+    ("src/exec/runner.cpp", "if (wrote && mess != nullptr)", "if (mess != nullptr)",
+     "a quiet command clears the caller's buffer"),
+    ("src/exec/runner.cpp", "        return code;\n", "        return code & 0x7f;\n", "exit code 255 reported as 127"),
+    ("src/exec/progress_reader.cpp", "int percent = std::clamp(read_percentage(line), 0, 100);",
+     "int percent = read_percentage(line);", "bar figures not clamped"),
+    ("src/exec/progress_reader.cpp", "(static_cast<long long>(part) * 100 + percent)",
+     "(static_cast<long long>(part) * 50 + percent)", "second half scaled wrong"),
+    ("src/exec/progress_reader.cpp", "if (last_run || result != 0)\n        close_terminal_line();",
+     "if (last_run)\n        close_terminal_line();", "failed run leaves its progress line open"),
+    ("src/exec/progress_reader.cpp", "if (size == 0 || captured.size() + 1 >= size)",
+     "if (size == 0 || captured.size() >= size)", "capture one byte too many"),
+    ("src/host/locate.cpp", "        if (candidate.size() > limit)\n            return std::nullopt;\n        if (accept",
+     "        if (candidate.size() >= limit)\n            return std::nullopt;\n        if (accept",
+     "upward search refuses a candidate at the limit"),
+    ("src/host/locate.h", "inline constexpr std::size_t kDirSearchMax = 1023;",
+     "inline constexpr std::size_t kDirSearchMax = 1024;", "directory search limit one too large"),
+    ("src/host/locate.cpp", "escaped += \"\\\\040\";", "escaped += \" \";", "mount points with blanks unmatched"),
+    ("src/host/locate.cpp", "return (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) ? 0 : 1;",
+     "return S_ISREG(st.st_mode) ? 0 : 1;", "a dangling link is not a file"),
+    ("src/host/file_ops.cpp", "shell_quote(to).c_str(), shell_quote(from).c_str()));",
+     "to.c_str(), shell_quote(from).c_str()));", "untar's target unquoted"),
+    ("src/host/file_ops.cpp", "    if (line.size() > kTextMax) {\n        write_log(\"%s: command",
+     "    if (line.size() > kTextMax + 1000) {\n        write_log(\"%s: command", "overlong file command lines run"),
+    ("src/host/file_ops.cpp", "escape_chars(val, \"/\\\\&\")", "escape_chars(val, \"/\\\\\")",
+     "set_param leaves & unescaped"),
+    ("src/host/probes.cpp", "return std::strcmp(identity.machine, \"x86_64\") == 0 ? 1 : 0;",
+     "return std::strcmp(identity.machine, \"x86_64\") == 0 ? 0 : 1;", "architecture probe inverted"),
+    ("src/driver/command_line.cpp", "if (!show_version && !help)", "if (!show_version)",
+     "-h with an overlong log path refused"),
+    ("src/driver/command_line.cpp", "} else if (unattended_install && unattended_remove) {",
+     "} else if (unattended_install && unattended_remove && force_mode) {", "-i -r accepted"),
+    ("src/driver/command_line.h", "inline constexpr unsigned kLogPathMax = 4095;",
+     "inline constexpr unsigned kLogPathMax = 4096;", "log path limit one too large"),
+    ("src/driver/backend.cpp", "shell_quote(product_code).c_str(), shell_quote(log_file).c_str());",
+     "shell_quote(product_code).c_str(), log_file.c_str());", "pm.sh's log path unquoted"),
+    ("src/driver/backend.h", "inline constexpr int PM_BUSY = 123;", "inline constexpr int PM_BUSY = 124;",
+     "wrong busy status"),
+    ("src/driver/wizard.cpp", "msg = cut_text(msg, buf_size - 1);", "msg = cut_text(msg, buf_size);",
+     "disk-space message cut one too late"),
+    ("src/driver/wizard.cpp", "    if (id == 2)\n        return ACTION_REMOVE;",
+     "    if (id == 2)\n        return ACTION_REMOVE_CONFLICT;", "removal of the wrong manifest"),
+    ("src/driver/installation.cpp", "attempt < kInstallAttempts; ++attempt", "attempt < kInstallAttempts - 1; ++attempt",
+     "one package-manager attempt too few"),
+    ("src/driver/installation.cpp", "run_cli_installer_parted(\"-i\", PACKAGE_MANIFEST, 2, 1);",
+     "run_cli_installer_parted(\"-i\", PACKAGE_MANIFEST, 2, 0);", "upgrade's second half as the first"),
+    ("src/driver/installation.cpp", "(*list)[0] == 'm') ? 1 : 0;", "(*list)[0] == 'o') ? 1 : 0;",
+     "optional packages taken for mandatory ones"),
+    ("src/driver/product_checks.cpp", "if (status == SERVER_RUNNING_A || status == SERVER_RUNNING_B) {",
+     "if (status == SERVER_RUNNING_A) {", "one running-server status missed"),
+    ("src/main.cpp", "setenv(\"KST_WRAPPER_LIBREPO\", \"\", 1);", "setenv(\"KST_WRAPPER_LIBREPO\", \"\", 0);",
+     "the tools' variable not overwritten"),
+    ("src/main.cpp", "        stop_screen();\n        restore_console_level();\n    }\n    if (reboot_required)",
+     "        stop_screen();\n    }\n    if (reboot_required)", "normal end drops the console level restore"),
+]
+
+PHASES = [("unit", ["-L", "unit"]), ("end-to-end", ["-L", "e2e"]), ("terminal", ["-L", "terminal"])]
+
+
+def run(command, cwd, log):
+    return subprocess.run(command, cwd=cwd, stdout=log, stderr=subprocess.STDOUT).returncode
+
+
+def first_failure(output):
+    match = re.search(r"^\s*\d+ - (\S+) \(Failed\)", output, re.M) or re.search(r"\*\*\*Failed\s.*?(\S+)$", output, re.M)
+    return match.group(1) if match else "a failing test"
+
+
+def main():
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    only = None
+    if "--only" in sys.argv:
+        only = {int(n) for n in sys.argv[sys.argv.index("--only") + 1].split(",")}
+    problems = []
+    for number, (path, before, after, _) in enumerate(MUTANTS, 1):
+        with open(os.path.join(root, path), encoding="utf-8") as source:
+            count = source.read().count(before)
+        if count != 1:
+            problems.append(f"fault {number} ({path}): the text stands there {count} times, not once")
+    if problems:
+        print("\n".join(problems))
+        return 2
+    if "--list" in sys.argv:
+        for number, (path, _, _, what) in enumerate(MUTANTS, 1):
+            print(f"{number:3} {path}: {what}")
+        return 0
+
+    scratch = tempfile.mkdtemp(prefix="installer-mutants.")
+    copy = os.path.join(scratch, "src-copy")
+    files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=root, check=True,
+                           capture_output=True, text=True).stdout.split("\n")
+    for name in filter(None, files):
+        if os.path.isfile(os.path.join(root, name)):
+            os.makedirs(os.path.dirname(os.path.join(copy, name)), exist_ok=True)
+            shutil.copy2(os.path.join(root, name), os.path.join(copy, name))
+    build = os.path.join(copy, "build")
+    log_path = os.path.join(scratch, "mutants.log")
+    results = []
+    with open(log_path, "w", encoding="utf-8") as log:
+        if run(["cmake", "-S", copy, "-B", build, "-G", "Ninja"], copy, log) != 0 or \
+                run(["cmake", "--build", build], copy, log) != 0:
+            print(f"the unchanged copy does not build; see {log_path}")
+            return 1
+        for number, (path, before, after, what) in enumerate(MUTANTS, 1):
+            if only is not None and number not in only:
+                continue
+            target = os.path.join(copy, path)
+            with open(target, encoding="utf-8") as source:
+                original = source.read()
+            with open(target, "w", encoding="utf-8") as source:
+                source.write(original.replace(before, after, 1))
+            try:
+                verdict = None
+                if run(["cmake", "--build", build], copy, log) != 0:
+                    verdict = "caught by the compiler"
+                for phase, selection in PHASES:
+                    if verdict is not None:
+                        break
+                    result = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", "300",
+                                             "--stop-on-failure", "--output-on-failure"] + selection,
+                                            cwd=copy, capture_output=True, text=True)
+                    log.write(result.stdout)
+                    if result.returncode != 0:
+                        verdict = f"caught by {first_failure(result.stdout)} ({phase})"
+            finally:
+                with open(target, "w", encoding="utf-8") as source:
+                    source.write(original)
+            verdict = verdict or "MISSED"
+            results.append(not verdict.startswith("MISSED"))
+            print(f"{number:3} {path}: {what}: {verdict}", flush=True)
+        run(["cmake", "--build", build], copy, log)
+    caught = sum(results)
+    print(f"score: {caught} of {len(results)} faults caught ({100.0 * caught / max(1, len(results)):.0f}%)")
+    shutil.rmtree(scratch, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
