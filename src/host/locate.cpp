@@ -268,8 +268,11 @@ void do_umount(const std::string &cmd, const std::string &rpmdir)
     auto mount_point = get_cd_mpoint(rpmdir);
     std::string line = mount_point ? strprintf("%s %s > /dev/null 2>&1", cmd.c_str(), shell_quote(*mount_point).c_str())
                                    : strprintf("%s /mnt/cdrom > /dev/null 2>&1", cmd.c_str());
-    if (line.size() > kTextMax)
+    if (line.size() > kTextMax) {
+        write_log("do_umount: command line of %zu characters refused (longer than %zu): %.200s...\n", line.size(),
+                  kTextMax, line.c_str());
         return;
+    }
     int ignored = std::system(line.c_str());
     (void)ignored;
 }

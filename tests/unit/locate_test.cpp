@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/log_to_temp.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;
@@ -128,6 +129,12 @@ TEST(MountTable, SubstringMatchFollowedByABlank)
     mount_table_path = missing.c_str();
     EXPECT_EQ(get_cd_dev("/mnt/cdrom"), std::nullopt);
     mount_table_path = saved;
+
+    // An unmount line that would not fit is refused, and the log says so.
+    LogToTemp log;
+    do_umount("touch " + dir / "ran" + std::string(5000, ' '), "/");
+    EXPECT_FALSE(file_exists(dir / "ran"));
+    EXPECT_NE(log.log().find(": do_umount: command line of "), std::string::npos);
 }
 
 TEST(MountTable, LineMatching)
