@@ -83,6 +83,13 @@ TEST(CommandLine, OverlongLogPathIsRefused)
     ProcessResult r = pkg.run({"-i", "--log-path=/tmp/" + std::string(10000, 'l')});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("the log path is longer than 4095 characters"), std::string::npos);
+    // At the limit and one past it.
+    std::string at_limit = "/var/log/" + std::string(4095 - 9, 'l');
+    r = pkg.run({"-i", "--log-path=" + at_limit});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = pkg.run({"-i", "--log-path=" + at_limit + "l"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("the log path is longer than 4095 characters"), std::string::npos);
     // -v and -h end the run before the log path matters.
     for (const char *option : {"-v", "-h"}) {
         r = pkg.run({option, "--log-path=/tmp/" + std::string(10000, 'l')});

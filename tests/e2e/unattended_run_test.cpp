@@ -172,6 +172,13 @@ TEST(Preconditions, DiskSpaceVerdicts)
     EXPECT_EQ(r.out, "Only 3 KiB free on /usr/share (%s%n%x).\n\n");
     EXPECT_NE(short_with_text.log().find(": Exiting with code 10\n"), std::string::npos);
 
+    // A message over 4095 characters is shown cut to exactly 4095.
+    PackageFixture short_long;
+    short_long.tool("installer/check_disk_space.sh", "printf 'x%.0s' $(seq 1 5000)\nexit 2\n");
+    r = short_long.run({"-i"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out, std::string(4095, 'x') + "\n");
+
     PackageFixture short_silent;
     short_silent.tool("installer/check_disk_space.sh", "exit 2\n");
     r = short_silent.run({"-i"});

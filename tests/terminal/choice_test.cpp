@@ -201,6 +201,19 @@ TEST(ScrSelectComponents, RadioButtonsAndCancelWithoutConfirmation)
     EXPECT_TRUE(run.term.cursor_on("Next >"));
     run.term.press("Escape");
     EXPECT_EQ(run.finish(), "RESULT=1\n");
+
+    // The answer is the chosen entry's id, not its position nor the default.
+    for (const KeyCase &c : {KeyCase{{"Enter"}, "RESULT=9\n"},
+                             KeyCase{{"Tab", "Tab", "Down", "Space", "Tab", "Enter"}, "RESULT=3\n"},
+                             KeyCase{{"Tab", "Tab", "Space", "Tab", "Enter"}, "RESULT=7\n"}}) {
+        ScreenRun ids;
+        ids.start({"scrSelectComponents", "Components", "Choose one:", "Alpha", "7", "Beta", "3", "Gamma", "9"},
+                  {"DEF=2"});
+        ASSERT_TRUE(ids.term.wait_for("(*) Gamma")) << ids.term.screen();
+        for (const std::string &key : c.keys)
+            ids.term.press(key);
+        EXPECT_EQ(ids.finish(), c.result) << c.keys.size();
+    }
 }
 
 TEST(ScrChoiceCd, FirstOptionGivesTwo)

@@ -70,6 +70,37 @@ TEST(WizardRun, UpgradeShowsTheLicenceAndTheUpdateFinish)
     run.finish("Tessaro Virtualization SDK Updating Completed");
 }
 
+// An upgrade's two back-end runs share one bar: the first fills it up to
+// 50%, the second from 50% to 100% (its own 50% shows as 75%); the window
+// stays up between them and is gone before the finish screen.
+TEST(WizardRun, UpgradeBarHalves)
+{
+    WizardRun run;
+    run.pkg.preinstall();
+    std::string marks = sh_quote(run.pkg.root() + "/marks");
+    run.pkg.tool("installer-cli", "for a; do [ \"$a\" = -e ] && half=first; [ \"$a\" = -i ] && half=second; done\n"
+                                  "echo \"$half started\" >> " + marks + "\n"
+                                  "echo '[ 50%] half way'\nwhile [ ! -f \"$(dirname \"$0\")/go-$half\" ]; do sleep 0.05; done\n"
+                                  "echo '[100%] done'\n");
+    run.start();
+    run.welcome_next();
+    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
+    run.term.press("Enter");
+    run.accept_licence();
+    ASSERT_TRUE(run.term.wait_for("25%"));
+    EXPECT_NE(run.term.screen().find("upgrading"), std::string::npos);
+    write_file(run.pkg.root() + "/go-first", "");
+    ASSERT_TRUE(run.term.wait_for("75%"));
+    EXPECT_EQ(read_file(run.pkg.root() + "/marks"), "first started\nsecond started\n");
+    EXPECT_NE(run.term.screen().find("upgrading"), std::string::npos);
+    write_file(run.pkg.root() + "/go-second", "");
+    ASSERT_TRUE(run.term.wait_for("Updating Completed"));
+    EXPECT_EQ(run.term.screen().find("upgrading"), std::string::npos);
+    EXPECT_EQ(run.term.screen().find("100%"), std::string::npos);
+    run.term.press("Enter");
+    EXPECT_EQ(run.term.wait_exit(), 0);
+}
+
 TEST(WizardRun, RefusalsEndWithTheirStatus)
 {
     {
@@ -152,17 +183,20 @@ TEST(WizardRun, PackageQuestionAndFourRetryQuestions)
 
 TEST(WizardRun, SignalDuringADialogRestoresEverything)
 {
-    WizardRun run;
-    run.start();
-    ASSERT_TRUE(run.term.wait_for("Welcome to"));
-    EXPECT_EQ(run.pkg.printk(), "3 4 1 7\n");
-    std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
-    ASSERT_FALSE(pid.empty());
-    ASSERT_EQ(kill(std::stoi(pid), SIGTERM), 0);
-    EXPECT_EQ(run.term.wait_exit(), 128 + SIGTERM);
-    EXPECT_TRUE(run.term.left_usable());
-    EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
-    EXPECT_NE(run.pkg.log().find(": Exiting with code 143\n"), std::string::npos);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        WizardRun run;
+        run.start();
+        ASSERT_TRUE(run.term.wait_for("Welcome to")) << sig;
+        EXPECT_EQ(run.pkg.printk(), "3 4 1 7\n") << sig;
+        std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
+        ASSERT_FALSE(pid.empty()) << sig;
+        ASSERT_EQ(kill(std::stoi(pid), sig), 0) << sig;
+        EXPECT_EQ(run.term.wait_exit(), 128 + sig) << sig;
+        EXPECT_TRUE(run.term.left_usable()) << sig;
+        EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n") << sig;
+        EXPECT_NE(run.pkg.log().find(": Exiting with code " + std::to_string(128 + sig) + "\n"), std::string::npos)
+            << sig;
+    }
 }
 
 TEST(WizardRun, ResizesDuringAPackageInstallDoNotBreakIt)

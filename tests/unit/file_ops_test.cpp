@@ -65,6 +65,15 @@ TEST(ShellFileOps, UntarExtractsInTheTarget)
     fs::current_path(here);
     EXPECT_NE(missing_target, 0);
     EXPECT_FALSE(file_exists(dir / "cwd/file.txt"));
+    // A target that the shell would read as several words or commands.
+    std::string odd = dir / "out dir;touch pwned";
+    fs::create_directory(odd);
+    fs::current_path(dir / "cwd");
+    int odd_target = untar(dir / "archive.tar.gz", odd);
+    fs::current_path(here);
+    EXPECT_EQ(odd_target, 0);
+    EXPECT_EQ(read_file(odd + "/file.txt"), "payload");
+    EXPECT_FALSE(file_exists(dir / "cwd/pwned"));
 }
 
 TEST(ShellFileOps, CopyFilesArraySkipsOddEntriesAndStopsAtAFailure)

@@ -88,6 +88,22 @@ TEST(FindDirUp, AcceptsDirectoriesOnly)
     write_file(dir / "a/b/installer", "a file, not a directory");
     EXPECT_EQ(find_dir_up(nullptr, "installer"), std::nullopt);
     EXPECT_EQ(find_dir_up((dir / "a/b/c/").c_str(), "installer"), dir / "a/installer");
+
+    // A candidate of exactly 1023 characters is found; one of 1024 is not.
+    for (std::size_t length : {1023u, 1024u}) {
+        std::string deep = dir / "deep";
+        const std::string name = "installer";
+        while (deep.size() + 1 + name.size() < length)
+            deep += "/" + std::string(std::min<std::size_t>(200, length - deep.size() - 2 - name.size()), 'd');
+        ASSERT_EQ(deep.size() + 1 + name.size(), length);
+        fs::create_directories(deep + "/" + name);
+        auto found = find_dir_up((deep + "/x").c_str(), name);
+        if (length == 1023)
+            EXPECT_EQ(found, deep + "/" + name);
+        else
+            EXPECT_EQ(found, std::nullopt);
+        fs::remove_all(dir / "deep");
+    }
 }
 
 TEST(GetFilename, FallsBackToTheMountPoint)

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 
 #include "core/run_state.h"
+#include "screen/terminal_guard.h"
 #include "support/process.h"
 
 namespace {
@@ -27,6 +30,36 @@ TEST(WriteLog, EntryIsTimestampColonAndTextAsGiven)
     std::string content = read_file(*log_path);
     std::string replaced = std::regex_replace(content, std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d{4}"), "S");
     EXPECT_EQ(replaced, "S: first 1\nS: no line endS: \n\nstarted\n");
+}
+
+// The timestamp that the signal handler writes without calling anything
+// unsafe equals strftime's "%Y-%m-%dT%T%z" in the local time zone: in
+// January, February, March, on 29 February, and west of Greenwich.
+TEST(WriteLog, SignalHandlerTimestampEqualsStrftime)
+{
+    const char *saved = std::getenv("TZ");
+    std::string saved_tz = saved != nullptr ? saved : "";
+    for (const char *zone : {"UTC0", "CET-1", "XST+3:30", "YST+11"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        // 2025-01-15 12:00, 2025-02-10 00:30, 2025-03-01 00:15, 2024-02-29
+        // 23:59:59 and 2024-03-01 00:00:01 UTC, and the epoch.
+        for (long long when : {1736942400LL, 1739147400LL, 1740788100LL, 1709251199LL, 1709251201LL, 0LL}) {
+            std::time_t t = static_cast<std::time_t>(when);
+            std::tm local{};
+            ASSERT_NE(localtime_r(&t, &local), nullptr);
+            char expected[64];
+            ASSERT_GT(std::strftime(expected, sizeof expected, "%Y-%m-%dT%T%z", &local), 0u);
+            char got[64];
+            format_timestamp_signal_safe(got, sizeof got, when, local.tm_gmtoff);
+            EXPECT_STREQ(got, expected) << zone << " " << when;
+        }
+    }
+    if (saved != nullptr)
+        setenv("TZ", saved_tz.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 TEST(WriteLog, AppendsAcrossRunsAndNeverTruncates)

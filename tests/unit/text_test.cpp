@@ -19,6 +19,10 @@ TEST(ShellQuote, AnythingElseIsOneQuotedWord)
     EXPECT_EQ(shell_quote("my log"), "'my log'");
     EXPECT_EQ(shell_quote("a;rm -rf /"), "'a;rm -rf /'");
     EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
+    // The shell would expand a leading tilde to a home directory.
+    EXPECT_EQ(shell_quote("~"), "'~'");
+    EXPECT_EQ(shell_quote("~root/sdk"), "'~root/sdk'");
+    EXPECT_EQ(run_process({"/bin/sh", "-c", "printf %s " + shell_quote("~root/sdk")}).out, "~root/sdk");
 }
 
 // For random texts the shell receives exactly the original text as one
@@ -52,4 +56,12 @@ TEST(TextCut, CutsAt4095Characters)
     EXPECT_EQ(cut_text("short"), "short");
     EXPECT_EQ(strprintf_cut("%s", std::string(9000, 'y').c_str()).size(), 4095u);
     EXPECT_EQ(strprintf("%d-%s", 42, std::string(3000, 'z').c_str()).size(), 3003u);
+    // Around the formatter's first buffer of 512 bytes: every text whole.
+    for (std::size_t length : {511u, 512u, 513u}) {
+        std::string text = std::string(length - 1, 'w') + "E";
+        EXPECT_EQ(strprintf("%s", text.c_str()), text) << length;
+        EXPECT_EQ(strprintf_cut("%s", text.c_str()), text) << length;
+    }
+    EXPECT_EQ(cut_text(std::string(4095, 'c')).size(), 4095u);
+    EXPECT_EQ(cut_text(std::string(4096, 'c')).size(), 4095u);
 }
