@@ -35,6 +35,20 @@ struct WizardRun {
         term.press("Enter");
     }
 
+    // Cancels at the welcome screen, confirms, and expects status 10 and a
+    // usable terminal.
+    void cancel_at_welcome()
+    {
+        ASSERT_TRUE(term.wait_for("Welcome to Tessaro Virtualization SDK Installer!")) << pkg.log();
+        term.press("Tab");
+        term.press("Enter");
+        ASSERT_TRUE(term.wait_for("Are you sure you want to cancel?"));
+        term.press("Tab");
+        term.press("Enter");
+        EXPECT_EQ(term.wait_exit(), 10);
+        EXPECT_TRUE(term.left_usable());
+    }
+
     // Waits for the finish screen titled `title`, leaves it with " Exit "
     // and expects the run to end with status 0.
     void finish(const std::string &title = "Installation Completed")

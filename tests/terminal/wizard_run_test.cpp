@@ -106,14 +106,7 @@ TEST(WizardRun, RefusalsEndWithTheirStatus)
     {
         WizardRun welcome_cancelled;
         welcome_cancelled.start();
-        ASSERT_TRUE(welcome_cancelled.term.wait_for("Welcome to"));
-        welcome_cancelled.term.press("Tab");
-        welcome_cancelled.term.press("Enter");
-        ASSERT_TRUE(welcome_cancelled.term.wait_for("Are you sure you want to cancel?"));
-        welcome_cancelled.term.press("Tab");
-        welcome_cancelled.term.press("Enter");
-        EXPECT_EQ(welcome_cancelled.term.wait_exit(), 10);
-        EXPECT_TRUE(welcome_cancelled.term.left_usable());
+        welcome_cancelled.cancel_at_welcome();
         EXPECT_EQ(welcome_cancelled.pkg.printk(), "7 4 1 7\n");
         EXPECT_NE(welcome_cancelled.pkg.log().find(": Exiting with code 10\n"), std::string::npos);
     }
@@ -291,14 +284,7 @@ TEST(WizardRun, RedirectedInputAndTerminfoDirsStillDrawTheScreen)
     listed.term.start("env TERM=tessaro-test-term TERMINFO_DIRS=" + sh_quote(terminfo.path()) + " " +
                           listed.pkg.command_text({}),
                       {"LANG=C.UTF-8"});
-    ASSERT_TRUE(listed.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!")) << listed.pkg.log();
-    listed.term.press("Tab");
-    listed.term.press("Enter");
-    ASSERT_TRUE(listed.term.wait_for("Are you sure you want to cancel?"));
-    listed.term.press("Tab");
-    listed.term.press("Enter");
-    EXPECT_EQ(listed.term.wait_exit(), 10);
-    EXPECT_TRUE(listed.term.left_usable());
+    listed.cancel_at_welcome();
 }
 
 TEST(WizardRun, HostileOutputInADialogLeavesTheTerminalIntact)
