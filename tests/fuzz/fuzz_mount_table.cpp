@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::string line = table.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
         auto device = mount_line_device(line, path);
         auto type = mount_line_fs_type(line, path);
-        if (device && device->find(' ') != std::string::npos)
+        // The device is the first field with its octal escapes decoded.
+        if (device && *device != mount_table_unescape(line.substr(0, line.find(' '))))
             std::abort();
         if (type && type->find(' ') != std::string::npos)
             std::abort();

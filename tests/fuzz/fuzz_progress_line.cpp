@@ -1,5 +1,6 @@
 // The progress-line handling of the reader: percentage, scaling, message
 // and capture.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     progress_line parsed = parse_progress_line(line);
     apply_progress_line(&record, line);
     if (parsed.is_progress) {
-        if (record.progress != scale_progress(parsed.percent, record.num_parts, record.part))
+        // The bar's figure: the run's percentage held to 0..100, then scaled.
+        if (record.progress != scale_progress(std::clamp(parsed.percent, 0, 100), record.num_parts, record.part))
             std::abort();
         if (std::strlen(record.message) != parsed.message.size() || parsed.message != record.message)
             std::abort();
