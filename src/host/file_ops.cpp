@@ -84,7 +84,8 @@ int copy_files_array(const char *const *copy_files, const std::string &dest_path
     for (const char *const *entry = copy_files; *entry != nullptr; ++entry) {
         if (check_file(*entry) != 0)
             continue;
-        if (run_line("copy_files_array", strprintf("/bin/cp %s  %s", shell_quote(*entry).c_str(), shell_quote(dest_path).c_str())) != 0)
+        std::string line = strprintf("/bin/cp %s  %s", shell_quote(*entry).c_str(), shell_quote(dest_path).c_str());
+        if (run_line("copy_files_array", line) != 0)
             return 1;
     }
     return 0;

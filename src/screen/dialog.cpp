@@ -76,7 +76,8 @@ int baseDialog(const char *caption, const char *label, const char *label1, newtC
     other_rows += 1;
     if (co != nullptr)
         other_rows += 1 + component_rows(co);
-    newtComponent bottom = label1 != nullptr ? wrapped_text_box(label1, other_rows + (label != nullptr ? 1 : 0)) : nullptr;
+    newtComponent bottom =
+        label1 != nullptr ? wrapped_text_box(label1, other_rows + (label != nullptr ? 1 : 0)) : nullptr;
     if (bottom != nullptr)
         other_rows += 1 + component_rows(bottom);
     newtComponent top = label != nullptr ? wrapped_text_box(label, other_rows) : nullptr;
