@@ -134,7 +134,7 @@ PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<
                               "ANSIBLE_HOME=" + dir_ / "ansible", "ANSIBLE_LOCAL_TEMP=" + dir_ / "ansible-tmp",
                               "ANSIBLE_RETRY_FILES_ENABLED=False",
                               "ANSIBLE_SSH_ARGS=-o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
-                              "-o ControlMaster=no -o ConnectTimeout=20"});
+                              "-o ControlMaster=no -o ConnectTimeout=20 -o BatchMode=yes"});
     static const std::regex line(R"((\S+)\s+: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+))");
     for (std::sregex_iterator it(run.result.out.begin(), run.result.out.end(), line), end; it != end; ++it) {
         Recap recap;
