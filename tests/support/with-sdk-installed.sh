@@ -11,6 +11,13 @@ sdk=$1
 shift
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/sdk-installed.XXXXXXXXXX")
+# Whatever happens, the namespace's mounts go and the scratch directory
+# with them.
+cleanup() {
+    umount /var/log /etc /usr/share 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 for place in /usr/share:share /etc:etc; do
     dir=${place%%:*}
     name=${place#*:}
@@ -30,8 +37,4 @@ for installed in /usr/share/kestrane-virtualization-sdk/Manifest /etc/kestrane-s
 done
 echo "with-sdk-installed: the sample SDK is installed in this namespace"
 
-status=0
-"$@" || status=$?
-umount /var/log /etc /usr/share
-rm -rf "$scratch"
-exit "$status"
+"$@"
