@@ -92,22 +92,19 @@ newtComponent scrChoiseForm(const char *title, const char *text, newtGrid btns)
     // row of padding above it, one row of its own below taken back). A
     // taller one scrolls, except for its last line, the question itself,
     // which stays below the scrolling part where it can be read.
-    int bar_columns = 0;
-    int bar_rows = 0;
-    newtGridGetSize(btns, &bar_columns, &bar_rows);
-    const int room = text_rows_left(bar_rows);
+    const int room = text_rows_left(grid_rows(btns));
     newtComponent block = nullptr;
     newtComponent last_line = nullptr;
     std::size_t end = text_buf.find_last_not_of('\n');
     std::size_t cut = end == std::string::npos ? std::string::npos : text_buf.rfind('\n', end);
-    if (reflow_text(text_buf, width - 2, 0, 0).height > room && cut != std::string::npos && room > 1) {
-        std::string question = text_buf.substr(cut + 1);
-        Reflowed flowed = reflow_text(question, width - 2, 0, 0);
-        int question_rows = std::min(flowed.height, room - 1);
-        last_line = fitting_text_box(question, width - 2, 0, question_rows);
+    Reflowed whole = reflow_text(text_buf, width - 2, 0, 0);
+    if (whole.height > room && cut != std::string::npos && room > 1) {
+        Reflowed question = reflow_text(text_buf.substr(cut + 1), width - 2, 0, 0);
+        int question_rows = std::min(question.height, room - 1);
+        last_line = fitting_text_box(question, question_rows);
         block = fitting_text_box(text_buf.substr(0, cut), width - 2, 0, room - question_rows);
     } else {
-        block = fitting_text_box(text_buf, width - 2, 0, room);
+        block = fitting_text_box(whole, room);
     }
     newtGrid grid = newtCreateGrid(1, last_line != nullptr ? 3 : 2);
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);

@@ -70,10 +70,7 @@ int baseDialog(const char *caption, const char *label, const char *label1, newtC
 
     // The texts take what the screen leaves beside the rest of the dialog,
     // and scroll beyond that; texts that fit keep their size.
-    int bar_columns = 0;
-    int other_rows = 0;
-    newtGridGetSize(buttons, &bar_columns, &other_rows);
-    other_rows += 1;
+    int other_rows = 1 + grid_rows(buttons);
     if (co != nullptr)
         other_rows += 1 + component_rows(co);
     newtComponent bottom =

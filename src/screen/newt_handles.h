@@ -104,28 +104,33 @@ inline int text_rows_left(int other_rows)
     return std::max(1, rows - kDialogFrameRows - other_rows);
 }
 
-// Rows of a bar of full-size buttons.
+inline int grid_rows(newtGrid grid)
+{
+    int columns = 0;
+    int rows = 0;
+    newtGridGetSize(grid, &columns, &rows);
+    return rows;
+}
+
+// Rows of a bar of full-size buttons, for a text box made before the
+// dialog that will hold it builds its bar.
 inline int button_bar_rows()
 {
     std::string label = " ";
     newtComponent button = nullptr;
     newtGrid bar = newtButtonBar(label.data(), &button, static_cast<char *>(nullptr));
-    int columns = 0;
-    int rows = 0;
-    newtGridGetSize(bar, &columns, &rows);
+    int rows = grid_rows(bar);
     newtGridFree(bar, 1);
     newtComponentDestroy(button);
     return rows;
 }
 
-// A wrapping text box for `text` reflowed at `target` columns with `flex`
-// columns either way, at most `max_rows` high (and no higher than the text)
-// with a scroll bar when the text is taller, plus `extra_rows`. A text that
-// fits gets exactly its reflowed size and no scroll bar.
-inline newtComponent fitting_text_box(const std::string &text, int target, int flex, int max_rows,
-                                      int extra_rows = 0)
+// A wrapping text box for reflowed text, at most `max_rows` high (and no
+// higher than the text) with a scroll bar when the text is taller, plus
+// `extra_rows`. A text that fits gets exactly its reflowed size and no
+// scroll bar.
+inline newtComponent fitting_text_box(const Reflowed &flowed, int max_rows, int extra_rows = 0)
 {
-    Reflowed flowed = reflow_text(text, target, flex, flex);
     int flags = NEWT_FLAG_WRAP;
     int height = flowed.height;
     if (height > max_rows) {
@@ -135,6 +140,14 @@ inline newtComponent fitting_text_box(const std::string &text, int target, int f
     newtComponent box = newtTextbox(-1, -1, flowed.width, height + extra_rows, flags);
     newtTextboxSetText(box, flowed.text.c_str());
     return box;
+}
+
+// The same for `text` reflowed at `target` columns with `flex` columns
+// either way.
+inline newtComponent fitting_text_box(const std::string &text, int target, int flex, int max_rows,
+                                      int extra_rows = 0)
+{
+    return fitting_text_box(reflow_text(text, target, flex, flex), max_rows, extra_rows);
 }
 
 // A wrapping text box as large as `text` reflowed at 60 columns, 5 either

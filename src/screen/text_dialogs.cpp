@@ -39,13 +39,6 @@ int depDialog(std::FILE *file, int *retry)
     newtComponent report = layoutTextFromFile(file);
     if (!innewt)
         return 0;
-    int other_rows = 1 + button_bar_rows() + (report != nullptr ? 1 + component_rows(report) : 0);
-    newtComponent intro_box =
-        wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
-                           "below. This happens when installing Tessaro Containers on unsupported Linux "
-                           "distribution."),
-                         other_rows);
-
     std::string skip_label = _("Skip  ");
     std::string retry_label = _("Try again");
     std::string abort_label = _("Abort");
@@ -54,6 +47,12 @@ int depDialog(std::FILE *file, int *retry)
     newtComponent abort_button = nullptr;
     newtGrid buttons = newtButtonBar(skip_label.data(), &skip, retry_label.data(), &again, abort_label.data(),
                                      &abort_button, static_cast<char *>(nullptr));
+    int other_rows = 1 + grid_rows(buttons) + (report != nullptr ? 1 + component_rows(report) : 0);
+    newtComponent intro_box =
+        wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
+                           "below. This happens when installing Tessaro Containers on unsupported Linux "
+                           "distribution."),
+                         other_rows);
 
     newtGrid grid = newtCreateGrid(1, 3);
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, intro_box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
