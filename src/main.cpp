@@ -1,4 +1,5 @@
 #include <libintl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -6,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
@@ -13,6 +15,7 @@
 #include "driver/installation.h"
 #include "driver/wizard.h"
 #include "host/locate.h"
+#include "host/run_lock.h"
 #include "screen/dialog.h"
 #include "screen/terminal_guard.h"
 
@@ -61,6 +64,11 @@ int main(int argc, char **argv)
         usage(0);
 
     check_root(progName.c_str());
+    // What the back end installs is readable by every user, whatever mask
+    // the administrator's shell has.
+    umask(022);
+    arm_fatal_signals();
+    take_installer_lock();
     write_log("\n\n%s %s Installer started.\n", PRODUCT_NAME, PRODUCT_VERSION);
 
     if (unattended) {

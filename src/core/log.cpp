@@ -1,5 +1,9 @@
 #include "core/log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -27,7 +31,20 @@ file_stream open_entry()
 {
     if (!log_path)
         return nullptr;
-    file_stream file(std::fopen(log_path->c_str(), "a"));
+    // Never blocks (a FIFO put where the log belongs) and writes only into a
+    // regular file; a new log is root's alone, as it may tell much of the
+    // host.
+    int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    file_stream file(::fdopen(fd, "a"));
+    if (!file)
+        ::close(fd);
     if (file) {
         char stamp[64];
         get_date(stamp, sizeof stamp);

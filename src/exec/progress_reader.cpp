@@ -12,9 +12,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
+#include "exec/shell_child.h"
 
 progress_data progress;
 
@@ -27,7 +29,7 @@ constexpr std::size_t kLineMax = 4095;
 // reads are retried; any other error ends the stream.
 class LineReader {
 public:
-    explicit LineReader(std::FILE *stream) : fd_(fileno(stream)) {}
+    explicit LineReader(int fd) : fd_(fd) {}
 
     bool next(std::string_view &line)
     {
@@ -146,6 +148,7 @@ void open_terminal_line()
 {
     terminal_line.open = !innewt && ::isatty(STDOUT_FILENO) == 1;
     terminal_line.shown = 0;
+    note_progress_line_open(terminal_line.open);
 }
 
 // "NNN% message", the message's control characters shown as blanks, cut
@@ -188,6 +191,7 @@ void close_terminal_line()
     if (!terminal_line.open)
         return;
     terminal_line.open = false;
+    note_progress_line_open(false);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -265,13 +269,13 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
         open_terminal_line();
     }
 
-    std::FILE *stream = popen(cmd, "r");
-    if (stream == nullptr) {
+    ShellChild child(cmd);
+    if (!child.started()) {
         write_log("Error on popen(%s)\n", cmd);
         close_terminal_line();
         return -1;
     }
-    auto reader = std::make_unique<LineReader>(stream);
+    auto reader = std::make_unique<LineReader>(child.fd());
     std::string_view line;
     while (reader->next(line)) {
         if (output_buf != nullptr)
@@ -279,7 +283,7 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
         apply_progress_line(progr, line);
     }
 
-    int status = pclose(stream);
+    int status = child.finish();
     int result = -1;
     if (status == -1) {
         write_log("error in pclose(%s)\n", cmd);

@@ -9,8 +9,10 @@
 #include <system_error>
 #include <thread>
 
+#include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/text.h"
+#include "exec/shell_child.h"
 
 namespace {
 
@@ -56,8 +58,8 @@ std::size_t read_block(int fd, char *block, std::size_t size, const char *cmd, R
 
 int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, const char *progr_msg)
 {
-    std::FILE *raw = popen(cmd, "r");
-    if (raw == nullptr) {
+    ShellChild child(cmd);
+    if (!child.started()) {
         write_log("Error on popen(%s)\n", cmd);
         return -1;
     }
@@ -70,6 +72,9 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
         std::strncpy(shared.message, text, sizeof shared.message - 1);
         shared.message[sizeof shared.message - 1] = '\0';
         try {
+            // The handler of fatal signals runs in this thread, never in
+            // the animation's.
+            FatalSignalsBlocked blocked;
             waiter = std::thread(progress_func, &shared);
         } catch (const std::system_error &error) {
             write_log("can't start thread: %s\n", std::strerror(error.code().value()));
@@ -80,7 +85,7 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
     // block is logged and dropped.
     std::string collected;
     bool wrote = false;
-    const int fd = fileno(raw);
+    const int fd = child.fd();
     ReadState state;
     char block[4096];
     while (true) {
@@ -103,7 +108,7 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
     if (wrote && mess != nullptr)
         *mess = std::move(collected);
 
-    int status = pclose(raw);
+    int status = child.finish();
     if (status == -1) {
         write_log("error in pclose(%s)\n", cmd);
         return -1;

@@ -75,7 +75,20 @@ std::optional<std::string> mount_table_lookup(const std::string &path,
 
 std::string getProgPath(const std::string &progName)
 {
+    // A name without a slash was found by the shell through PATH, not in
+    // the current directory; and a name with one may have been replaced
+    // since. The package is the one that holds the program that runs.
     char resolved[PATH_MAX];
+    struct stat self{};
+    const bool know_self = ::stat("/proc/self/exe", &self) == 0;
+    if (progName.find('/') != std::string::npos && ::realpath(progName.c_str(), resolved) != nullptr) {
+        struct stat named{};
+        if (!know_self ||
+            (::stat(resolved, &named) == 0 && named.st_dev == self.st_dev && named.st_ino == self.st_ino))
+            return resolved;
+    }
+    if (know_self && ::realpath("/proc/self/exe", resolved) != nullptr)
+        return resolved;
     if (::realpath(progName.c_str(), resolved) != nullptr)
         return resolved;
     return progName;

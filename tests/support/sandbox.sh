@@ -5,6 +5,7 @@
 #   /usr/share and /etc   overlays whose changes land in STATE/share and STATE/etc
 #   /usr/lib, /usr/sbin, /usr/bin  the same, when STATE/lib, STATE/sbin or STATE/bin exist
 #   /var/log              STATE/log
+#   /run                  STATE/run (the installer's lock)
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
 # and TMPDIR pointing at STATE/tmp for the tools' scratch files. What the
 # host has of the SDK itself (its directories under /usr/share and /etc)
@@ -41,8 +42,9 @@ for optional in lib:/usr/lib sbin:/usr/sbin bin:/usr/bin; do
         overlay "${optional#*:}" "${optional%%:*}"
     fi
 done
-mkdir -p "$state/log" "$state/tmp"
+mkdir -p "$state/log" "$state/tmp" "$state/run"
 mount --bind "$state/log" /var/log
+mount --bind "$state/run" /run
 if [ -f "$state/printk" ]; then
     mount --bind "$state/printk" /proc/sys/kernel/printk
 fi

@@ -2,7 +2,7 @@
 # One test host of the fleet tests: an sshd on 127.0.0.1:PORT in the
 # current (private) mount namespace, on the sandbox of sandbox.sh (its own
 # /usr/share, /etc and /var/log under STATE, and /usr/bin when STATE/bin
-# exists), with /var/tmp from STATE/vartmp and a /run of its own. With
+# exists), with /var/tmp from STATE/vartmp and the sandbox's own /run. With
 # SHARE_KIB set, the host's /usr/share has only that much room.
 # Start it as:  unshare -m --propagation private sh test-host.sh STATE PORT AUTHORIZED_KEYS
 set -eu
@@ -18,8 +18,7 @@ fi
 mkdir -p "$state/vartmp"
 chmod 1777 "$state/vartmp"
 mount --bind "$state/vartmp" /var/tmp
-mount -t tmpfs -o mode=0755 tmpfs /run
-mkdir -m 0755 /run/sshd
+mkdir -p -m 0755 "$state/run/sshd"
 
 if [ ! -f "$state/ssh_host_ed25519_key" ]; then
     ssh-keygen -q -t ed25519 -N '' -f "$state/ssh_host_ed25519_key"

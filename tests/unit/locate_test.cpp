@@ -174,11 +174,16 @@ TEST(FileSystemClass, StatfsTypes)
     EXPECT_EQ(is_nonlocal("/does/not/exist"), 0);
 }
 
-TEST(GetProgPath, ResolvesOrKeepsTheName)
+// The program's path is the file that runs, whatever argv[0] says: a link
+// to it is resolved; a name found through PATH, a name of another file or
+// of nothing gives the running program itself.
+TEST(GetProgPath, AlwaysTheProgramThatRuns)
 {
     TempDir dir;
+    const std::string self = fs::canonical("/proc/self/exe").string();
     write_file(dir / "bin/prog", "");
-    fs::create_symlink(dir / "bin/prog", dir / "link");
-    EXPECT_EQ(getProgPath(dir / "link"), fs::canonical(dir / "bin/prog").string());
-    EXPECT_EQ(getProgPath("no-such-program-here"), "no-such-program-here");
+    fs::create_symlink(dir / "bin/prog", dir / "other");
+    fs::create_symlink(self, dir / "link");
+    for (const std::string &name : {dir / "link", dir / "other", std::string("install"), std::string("no/such/file")})
+        EXPECT_EQ(getProgPath(name), self) << name;
 }

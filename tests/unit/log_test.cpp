@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "core/run_state.h"
-#include "screen/terminal_guard.h"
+#include "core/fatal_signals.h"
 #include "support/process.h"
 
 namespace {

@@ -1,0 +1,326 @@
+#include "core/fatal_signals.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "core/run_state.h"
+
+namespace {
+
+const int kFatalSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+struct HandlerState {
+    std::atomic<bool> armed{false};
+    char log_file[4096] = {};
+    long gmtoff = 0;
+    // The screen's terminal.
+    std::atomic<int> tty_fd{-1};
+    termios saved_termios{};
+    // The console levels.
+    std::atomic<std::size_t> printk_len{0};
+    char printk_text[64] = {};
+    // The running command.
+    std::atomic<pid_t> child{0};
+    char command[4096] = {};
+    std::atomic<bool> line_open{false};
+};
+
+HandlerState state;
+
+std::size_t put_text(char *buf, std::size_t pos, std::size_t len, const char *text)
+{
+    while (*text != '\0' && pos + 1 < len)
+        buf[pos++] = *text++;
+    return pos;
+}
+
+std::size_t put_number(char *buf, std::size_t pos, std::size_t len, long long value, int digits)
+{
+    char tmp[24];
+    int n = 0;
+    bool negative = value < 0;
+    unsigned long long v = negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    do {
+        tmp[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0 && n < 20);
+    while (n < digits && n < 20)
+        tmp[n++] = '0';
+    if (negative && pos + 1 < len)
+        buf[pos++] = '-';
+    while (n > 0 && pos + 1 < len)
+        buf[pos++] = tmp[--n];
+    return pos;
+}
+
+void write_all(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+const char *signal_name(int sig)
+{
+    switch (sig) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
+
+double seconds_now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Passes the signal on to the running command's process group and waits
+// until none of it is left; after the grace time the group is killed.
+// True when the command had to be killed.
+bool stop_running_command(pid_t group, int sig)
+{
+    ::kill(-group, sig);
+    ::kill(-group, SIGCONT); // a stopped command could not act on it
+    const double deadline = seconds_now() + kStopGraceSeconds;
+    while (true) {
+        int status = 0;
+        while (::waitpid(-group, &status, WNOHANG) > 0) {
+        }
+        if (::kill(-group, 0) != 0 && errno == ESRCH)
+            return false;
+        if (seconds_now() >= deadline)
+            break;
+        timespec pause{0, 20 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    ::kill(-group, SIGKILL);
+    int status = 0;
+    while (::waitpid(-group, &status, 0) > 0) {
+    }
+    return true;
+}
+
+void append_log_entry(const char *text, std::size_t len)
+{
+    if (state.log_file[0] == '\0')
+        return;
+    int fd = ::open(state.log_file, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char stamp[64];
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        format_timestamp_signal_safe(stamp, sizeof stamp, now.tv_sec, state.gmtoff);
+        char line[4096 + 256];
+        std::size_t pos = put_text(line, 0, sizeof line, stamp);
+        pos = put_text(line, pos, sizeof line, ": ");
+        std::size_t room = sizeof line - 1 - pos;
+        std::size_t take = len < room ? len : room;
+        std::memcpy(line + pos, text, take);
+        pos += take;
+        write_all(fd, line, pos);
+    }
+    ::close(fd);
+}
+
+extern "C" void on_fatal_signal(int sig)
+{
+    const int saved_errno = errno;
+    char entry[4096 + 160];
+    std::size_t pos = put_text(entry, 0, sizeof entry, "Received ");
+    pos = put_text(entry, pos, sizeof entry, signal_name(sig));
+    const pid_t child = state.child.load();
+    if (child > 0) {
+        bool killed = stop_running_command(child, sig);
+        state.child.store(0);
+        pos = put_text(entry, pos, sizeof entry,
+                       killed ? "; killed the running command after it did not stop within "
+                              : "; stopped the running command: ");
+        if (killed) {
+            pos = put_number(entry, pos, sizeof entry, kStopGraceSeconds, 1);
+            pos = put_text(entry, pos, sizeof entry, " seconds: ");
+        }
+        pos = put_text(entry, pos, sizeof entry, state.command);
+    }
+    pos = put_text(entry, pos, sizeof entry, "\n");
+
+    const int tty = state.tty_fd.load();
+    if (tty >= 0) {
+        tcsetattr(tty, TCSANOW, &state.saved_termios);
+        static const char reset[] = "\033[0m\033[?25h\033[?1049l\r\n";
+        write_all(STDOUT_FILENO, reset, sizeof reset - 1);
+    }
+    const std::size_t printk_len = state.printk_len.load();
+    if (printk_len > 0) {
+        int fd = ::open("/proc/sys/kernel/printk", O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            write_all(fd, state.printk_text, printk_len);
+            ::close(fd);
+        }
+    }
+    if (state.line_open.load())
+        write_all(STDOUT_FILENO, "\n", 1);
+
+    append_log_entry(entry, pos);
+    char exiting[64];
+    std::size_t n = put_text(exiting, 0, sizeof exiting, "Exiting with code ");
+    n = put_number(exiting, n, sizeof exiting, 128 + sig, 1);
+    n = put_text(exiting, n, sizeof exiting, "\n");
+    append_log_entry(exiting, n);
+    errno = saved_errno;
+    _exit(128 + sig);
+}
+
+// A write to a reader that has gone fails with EPIPE and is dropped, as any
+// other failed write of a message; the run goes on. A handler, unlike an
+// ignored signal, is not passed on to the commands the installer starts.
+extern "C" void on_broken_pipe(int) {}
+
+} // namespace
+
+void arm_fatal_signals()
+{
+    if (state.armed.load())
+        return;
+    if (log_path && log_path->size() < sizeof state.log_file)
+        std::memcpy(state.log_file, log_path->c_str(), log_path->size() + 1);
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local) != nullptr)
+        state.gmtoff = local.tm_gmtoff;
+
+    struct sigaction fatal{};
+    fatal.sa_handler = on_fatal_signal;
+    sigemptyset(&fatal.sa_mask);
+    for (int sig : kFatalSignals)
+        sigaddset(&fatal.sa_mask, sig);
+    for (int sig : kFatalSignals)
+        sigaction(sig, &fatal, nullptr);
+
+    struct sigaction pipe{};
+    pipe.sa_handler = on_broken_pipe;
+    sigemptyset(&pipe.sa_mask);
+    sigaction(SIGPIPE, &pipe, nullptr);
+    state.armed.store(true);
+}
+
+void note_screen_terminal(int fd, const termios *saved)
+{
+    FatalSignalsBlocked blocked;
+    if (fd >= 0 && saved != nullptr) {
+        state.saved_termios = *saved;
+        state.tty_fd.store(fd);
+    } else {
+        state.tty_fd.store(-1);
+    }
+}
+
+void note_console_levels(const char *text, std::size_t len)
+{
+    FatalSignalsBlocked blocked;
+    if (len < sizeof state.printk_text) {
+        std::memcpy(state.printk_text, text, len);
+        state.printk_len.store(len);
+    } else {
+        state.printk_len.store(0);
+    }
+}
+
+void note_running_command(pid_t pid, const char *cmd)
+{
+    if (pid > 0 && cmd != nullptr) {
+        // The log entry names at most 4095 characters of the command.
+        std::size_t len = std::strlen(cmd);
+        if (len > sizeof state.command - 1)
+            len = sizeof state.command - 1;
+        std::memcpy(state.command, cmd, len);
+        state.command[len] = '\0';
+    }
+    state.child.store(pid > 0 ? pid : 0);
+}
+
+void note_progress_line_open(bool open)
+{
+    state.line_open.store(open);
+}
+
+FatalSignalsBlocked::FatalSignalsBlocked()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kFatalSignals)
+        sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+}
+
+FatalSignalsBlocked::~FatalSignalsBlocked()
+{
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+std::size_t format_timestamp_signal_safe(char *buf, std::size_t len, long long when, long gmtoff)
+{
+    if (len == 0)
+        return 0;
+    long long local = when + gmtoff;
+    long long days = local / 86400;
+    long long secs = local % 86400;
+    if (secs < 0) {
+        secs += 86400;
+        days -= 1;
+    }
+    // Civil date from a day count (proleptic Gregorian calendar).
+    long long z = days + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long year = yoe + era * 400;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    long long day = doy - (153 * mp + 2) / 5 + 1;
+    long long month = mp < 10 ? mp + 3 : mp - 9;
+    if (month <= 2)
+        year += 1;
+
+    std::size_t pos = 0;
+    pos = put_number(buf, pos, len, year, 4);
+    pos = put_text(buf, pos, len, "-");
+    pos = put_number(buf, pos, len, month, 2);
+    pos = put_text(buf, pos, len, "-");
+    pos = put_number(buf, pos, len, day, 2);
+    pos = put_text(buf, pos, len, "T");
+    pos = put_number(buf, pos, len, secs / 3600, 2);
+    pos = put_text(buf, pos, len, ":");
+    pos = put_number(buf, pos, len, secs / 60 % 60, 2);
+    pos = put_text(buf, pos, len, ":");
+    pos = put_number(buf, pos, len, secs % 60, 2);
+    long offset = gmtoff < 0 ? -gmtoff : gmtoff;
+    pos = put_text(buf, pos, len, gmtoff < 0 ? "-" : "+");
+    pos = put_number(buf, pos, len, offset / 3600, 2);
+    pos = put_number(buf, pos, len, offset / 60 % 60, 2);
+    buf[pos] = '\0';
+    return pos;
+}

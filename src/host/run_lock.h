@@ -1,0 +1,13 @@
+// One installer at a time: a run that changes the host holds a lock for as
+// long as it lives; the kernel lets go of it however the run ends.
+#pragma once
+
+// In a directory only root can write to, so that nobody else can plant or
+// hold the file.
+inline constexpr const char *INSTALLER_LOCK_PATH = "/run/kestrane-sdk-install.lock";
+
+// Takes the lock, or refuses the run when another installer holds it:
+// message on standard error naming that installer's process id, log entry,
+// status 1. A lock file that cannot be opened (no /run, a read-only one)
+// is logged and the run goes on without it.
+void take_installer_lock();
