@@ -9,7 +9,8 @@
 # --check prints the missing ones (mandatory first) and exits 0, or 124 when
 # no supported package manager is found (then it prints the whole list).
 # --install installs the missing ones; it exits 123 when another package
-# manager holds the lock, 0 when every mandatory package is present (printing
+# manager held the lock for longer than PM_LOCK_WAIT seconds (default 60),
+# 0 when every mandatory package is present (printing
 # the optional packages it could not install), and 1 otherwise (printing
 # the packages still missing).
 
@@ -30,7 +31,7 @@ while [ $# -gt 0 ]; do
 done
 
 log() {
-    if [ -n "$logfile" ]; then
+    if [ -n "$logfile" ] && { [ -f "$logfile" ] || [ ! -e "$logfile" ]; }; then
         printf '%s: pm.sh: %s\n' "$(date +%Y-%m-%dT%T%z)" "$*" >> "$logfile" 2>/dev/null || true
     fi
 }
@@ -81,12 +82,19 @@ if [ "$mode" = check ]; then
     exit 0
 fi
 
+# Seconds to wait for another package manager to let go of its lock
+# before giving up with 123.
+lock_wait=${PM_LOCK_WAIT:-60}
+
+# The package manager never asks: nobody would see the question. Changed
+# configuration files are kept.
 install_packages() {
     case "$manager" in
-        apt) DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" ;;
+        apt) DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o "DPkg::Lock::Timeout=$lock_wait" \
+            -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "$@" ;;
         dnf) dnf install -y -q "$@" ;;
-        zypper) zypper --non-interactive install "$@" ;;
-    esac
+        zypper) ZYPP_LOCK_TIMEOUT=$lock_wait zypper --non-interactive install "$@" ;;
+    esac < /dev/null
 }
 
 lock_held() {
@@ -102,6 +110,7 @@ out=$(mktemp "${TMPDIR:-/tmp}/pm.sh.XXXXXXXXXX") || {
 trap 'rm -f "$out"' EXIT
 trap 'exit 129' HUP
 trap 'exit 130' INT
+trap 'exit 141' PIPE
 trap 'exit 143' TERM
 todo=$(missing)
 log "missing for $product: $(echo "$todo" | tr '\n' ' ')"

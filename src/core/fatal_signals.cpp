@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +96,23 @@ double seconds_now()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// Waits until nothing of the process group is left, collecting those of
+// its processes that are the installer's children; false at the deadline.
+bool wait_for_group(pid_t group, double deadline)
+{
+    while (true) {
+        int status = 0;
+        while (::waitpid(-group, &status, WNOHANG) > 0) {
+        }
+        if (::kill(-group, 0) != 0 && errno == ESRCH)
+            return true;
+        if (seconds_now() >= deadline)
+            return false;
+        timespec pause{0, 20 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
 // Passes the signal on to the running command's process group and waits
 // until none of it is left; after the grace time the group is killed.
 // True when the command had to be killed.
@@ -102,22 +120,10 @@ bool stop_running_command(pid_t group, int sig)
 {
     ::kill(-group, sig);
     ::kill(-group, SIGCONT); // a stopped command could not act on it
-    const double deadline = seconds_now() + kStopGraceSeconds;
-    while (true) {
-        int status = 0;
-        while (::waitpid(-group, &status, WNOHANG) > 0) {
-        }
-        if (::kill(-group, 0) != 0 && errno == ESRCH)
-            return false;
-        if (seconds_now() >= deadline)
-            break;
-        timespec pause{0, 20 * 1000 * 1000};
-        ::nanosleep(&pause, nullptr);
-    }
+    if (wait_for_group(group, seconds_now() + kStopGraceSeconds))
+        return false;
     ::kill(-group, SIGKILL);
-    int status = 0;
-    while (::waitpid(-group, &status, 0) > 0) {
-    }
+    wait_for_group(group, seconds_now() + 2);
     return true;
 }
 
@@ -219,6 +225,11 @@ void arm_fatal_signals()
         sigaddset(&fatal.sa_mask, sig);
     for (int sig : kFatalSignals)
         sigaction(sig, &fatal, nullptr);
+
+    // Processes of a back-end command whose parent has ended become the
+    // installer's, so that a signal's handler can collect them itself and
+    // know at once when the command is gone.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
 
     struct sigaction pipe{};
     pipe.sa_handler = on_broken_pipe;

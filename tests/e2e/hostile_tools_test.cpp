@@ -1,8 +1,10 @@
 // Back-end tools that misbehave: the installer ends with its fixed message
 // and status, the log complete.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "support/package_fixture.h"
 
@@ -82,6 +84,13 @@ TEST(HostileLogPaths, OddPathsWorkOrAreDroppedSilently)
     EXPECT_FALSE(file_exists(odd.root() + "/pwned"));
     EXPECT_NE(odd.log("a b;touch pwned\nnext.log").find("Installer started."), std::string::npos);
     EXPECT_NE(odd.calls().find("--logfile=/var/log/a b;touch pwned"), std::string::npos);
+
+    // A FIFO where the log belongs: the entries are lost, the run is not.
+    PackageFixture fifo;
+    std::filesystem::create_directories(fifo.state() + "/log");
+    ASSERT_EQ(mkfifo((fifo.state() + "/log/fifo.log").c_str(), 0600), 0);
+    BackgroundProcess run(fifo.command({"-i", "--log-path=/var/log/fifo.log"}), fifo.state());
+    EXPECT_EQ(run.wait().status, 0);
 
     PackageFixture read_only;
     r = read_only.run({"-i", "--log-path=/proc/version"});

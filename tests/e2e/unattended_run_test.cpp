@@ -1,6 +1,8 @@
 // Whole unattended runs of the real program in the sandbox, with scripted
 // back-end tools that record how they were called.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,6 +82,12 @@ TEST(UnattendedInstall, FreshInstallRunsTheToolsInOrder)
               std::string::npos);
     // An unattended run leaves the console level alone.
     EXPECT_EQ(pkg.printk(), "7 4 1 7\n");
+
+    // A reader of its output that has gone never changes the run's status.
+    RunOptions closed_reader;
+    closed_reader.wrapper = {"sh", "-c", "{ \"$@\"; echo \"status $?\" >&2; } | true", "sh"};
+    r = pkg.run({"-i"}, closed_reader);
+    EXPECT_EQ(r.err, "status 0\n");
 }
 
 TEST(UnattendedInstall, ToolsSeeAnEmptyWrapperVariable)
@@ -347,15 +355,87 @@ TEST(StartUp, FromAnyDirectoryAndThroughALink)
     PackageFixture relative;
     r = relative.run({"-i"}, started_as(relative.root(), "./installer/install"));
     EXPECT_EQ(r.status, 0) << r.err;
+
+    // Found through PATH, started from inside another package: it runs its
+    // own package's tools, never the other's.
+    PackageFixture other;
+    std::filesystem::create_directories(other.root() + "/installer/sub");
+    RunOptions through_path = started_as(other.root() + "/installer/sub", "run-installer");
+    through_path.env = {"PATH=" + elsewhere.path() + ":/usr/sbin:/usr/bin:/sbin:/bin"};
+    std::filesystem::remove(pkg.root() + "/calls.log");
+    r = pkg.run({"-i"}, through_path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(pkg.calls().find("-i Manifest"), std::string::npos);
+    EXPECT_FALSE(file_exists(other.root() + "/calls.log"));
+}
+
+// A second installer refuses at once, naming the first, while the first
+// runs; -v and -h need no lock; a killed run leaves no lock behind.
+TEST(StartUp, OneInstallerAtATime)
+{
+    PackageFixture pkg;
+    const std::string started = pkg.root() + "/started";
+    const std::string release = pkg.root() + "/release";
+    pkg.tool("installer-cli", kRecord + "touch " + sh_quote(started) + "\ni=0\nwhile [ ! -e " + sh_quote(release) +
+                                  " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\nexit 0\n");
+    {
+        BackgroundProcess first(pkg.command({"-i"}), pkg.state());
+        ASSERT_TRUE(eventually([&] { return file_exists(started); }));
+        const std::string pid = std::to_string(first.pid());
+        for (const char *args : {"-r", "-i"}) {
+            ProcessResult r = pkg.run({args});
+            EXPECT_EQ(r.status, 1) << args;
+            EXPECT_EQ(r.err, "Another installer is running (process " + pid + "). Only one installer can change this "
+                             "host at a time: wait until it has finished, then start this one again.\n") << args;
+        }
+        for (const char *args : {"-v", "-h"})
+            EXPECT_EQ(pkg.run({args}).status, 0) << args;
+        write_file(release, "");
+        ProcessResult r = first.wait();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("successfully completed installing"), std::string::npos) << r.out;
+    }
+    std::string log = pkg.log();
+    EXPECT_NE(log.find(": Another installer is running (process "), std::string::npos);
+
+    // Killed outright while its back end goes on: the next run is not refused.
+    std::filesystem::remove(started);
+    std::filesystem::remove(release);
+    pkg.preinstall();
+    {
+        BackgroundProcess killed(pkg.command({"-r"}), pkg.state());
+        ASSERT_TRUE(eventually([&] { return file_exists(started); }));
+        ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
+        EXPECT_EQ(killed.wait().status, 128 + SIGKILL);
+        write_file(release, "");
+        EXPECT_EQ(pkg.run({"-i"}).status, 0);
+    }
 }
 
 TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
 {
     PackageFixture pkg;
     pkg.use_sample_backend();
-    ProcessResult r = pkg.run({"-i"});
+    // Whatever mask the administrator's shell has, every user can read the
+    // SDK and run its tools; the log is root's alone.
+    RunOptions strict_mask;
+    strict_mask.wrapper = {"sh", "-c", "umask 077; exec \"$@\"", "sh"};
+    ProcessResult r = pkg.run({"-i"}, strict_mask);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(pkg.sdk_installed());
+    for (const auto &[path, mode] : std::vector<std::pair<std::string, unsigned>>{
+             {"/usr/share/kestrane-virtualization-sdk/include/tessaro", 0755},
+             {"/usr/share/kestrane-virtualization-sdk/include/tessaro/sdk.h", 0644},
+             {"/usr/share/kestrane-virtualization-sdk/bin/tessaro-sdk-info", 0755},
+             {"/etc/kestrane-sdk", 0755},
+             {"/etc/kestrane-sdk/sdk.conf", 0644}}) {
+        struct stat st{};
+        ASSERT_EQ(stat(pkg.installed_file(path).c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, mode) << path;
+    }
+    struct stat log_st{};
+    ASSERT_EQ(stat((pkg.state() + "/log/kestrane-sdk-install.log").c_str(), &log_st), 0);
+    EXPECT_EQ(log_st.st_mode & 07777, 0600u);
     EXPECT_NE(read_file(pkg.installed_file("/usr/share/kestrane-virtualization-sdk/include/tessaro/sdk.h")).find("TESSARO_SDK_H"),
               std::string::npos);
     std::string conf = pkg.installed_file("/etc/kestrane-sdk/sdk.conf");
@@ -426,14 +506,96 @@ TEST(SampleBackEnd, WithoutAPackageManagerMandatoryPackagesComeFirst)
     EXPECT_EQ(r.out, "m coreutils\nm sed\no gzip\no zstd\n");
 }
 
+// A failing back end says why in the log: its own error and that of the
+// command that failed.
+// The package manager never asks (nobody would see it), keeps changed
+// configuration files, and waits a bounded time for another one's lock:
+// 123 only when that time runs out.
+TEST(SampleBackEnd, PackageManagerNeverAsksAndWaitsForItsLock)
+{
+    for (bool held : {false, true}) {
+        TempDir dir;
+        write_file(dir / "lib_deps", "m tessaro-missing\n");
+        write_file(dir / "bin/dpkg-query", "#!/bin/sh\n[ -e " + sh_quote(dir / "done") +
+                                               " ] && echo 'install ok installed'\nexit 0\n", 0755);
+        write_file(dir / "bin/apt-get",
+                   "#!/bin/sh\n{ echo \"$*\"; echo \"$DEBIAN_FRONTEND\"; readlink /proc/self/fd/0; } > " +
+                       sh_quote(dir / "apt.log") + "\n" +
+                       (held ? "echo 'E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242'\n"
+                               "exit 100\n"
+                             : "touch " + sh_quote(dir / "done") + "\n"),
+                   0755);
+        std::vector<std::string> env = {"PATH=" + dir / "bin" + ":/usr/sbin:/usr/bin:/sbin:/bin"};
+        if (held)
+            env.push_back("PM_LOCK_WAIT=1");
+        ProcessResult r = run_process({"/bin/sh", std::string(SAMPLE_SDK_DIR) + "/installer/pm.sh", "--install", "sdk",
+                                       "--lib-deps", dir / "lib_deps", "--logfile", dir / "log"},
+                                      "", env, "y\ny\n");
+        EXPECT_EQ(r.status, held ? 123 : 0) << r.out << r.err;
+        EXPECT_EQ(read_file(dir / "apt.log"),
+                  std::string("install -y -q -o DPkg::Lock::Timeout=") + (held ? "1" : "60") +
+                      " -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold tessaro-missing\n"
+                      "noninteractive\n/dev/null\n");
+    }
+}
+
 TEST(SampleBackEnd, FailsClearlyOnABrokenPackage)
 {
-    PackageFixture pkg;
-    pkg.use_sample_backend();
-    pkg.remove("payload/doc/README");
-    ProcessResult r = pkg.run({"-i"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Error during configuration"), std::string::npos);
-    EXPECT_NE(pkg.log().find("installer-cli: error: missing package files: payload/doc/README"), std::string::npos);
-    EXPECT_FALSE(pkg.sdk_installed());
+    {
+        PackageFixture pkg;
+        pkg.use_sample_backend();
+        pkg.remove("payload/doc/README");
+        ProcessResult r = pkg.run({"-i"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Error during configuration"), std::string::npos);
+        EXPECT_NE(pkg.log().find("installer-cli: error: missing package files: payload/doc/README"), std::string::npos);
+        EXPECT_FALSE(pkg.sdk_installed());
+    }
+    {
+        PackageFixture pkg;
+        pkg.use_sample_backend();
+        pkg.plant("/etc/kestrane-sdk", "a file where a directory belongs\n", 0644);
+        ProcessResult r = pkg.run({"-i"});
+        EXPECT_EQ(r.status, 1);
+        std::string log = pkg.log();
+        EXPECT_NE(log.find("installer-cli: error: cannot create the directory of /etc/kestrane-sdk/sdk.conf: mkdir: "
+                           "cannot create directory"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("File exists"), std::string::npos);
+    }
+}
+
+// A run stopped at any point, in either half of an upgrade, leaves what a
+// removal removes whole and what a new installation repairs.
+TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
+{
+    const std::string kFiles[] = {"/usr/share/kestrane-virtualization-sdk/include/tessaro/sdk.h",
+                                  "/usr/share/kestrane-virtualization-sdk/bin/tessaro-sdk-info",
+                                  "/usr/share/kestrane-virtualization-sdk/Manifest", "/etc/kestrane-sdk/sdk.conf"};
+    for (const char *tool : {"rm", "cp"}) {
+        for (const char *then : {"-r", "-i"}) {
+            SCOPED_TRACE(std::string(tool) + " " + then);
+            PackageFixture pkg;
+            pkg.use_sample_backend();
+            ASSERT_EQ(pkg.run({"-i"}).status, 0);
+            // The back end's own tool stops at the third file of the list.
+            TempDir hooks;
+            const std::string reached = hooks / "reached";
+            write_file(hooks / tool,
+                       "#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) touch " + sh_quote(reached) +
+                           "; while :; do sleep 0.05; done ;; esac\nexec /usr/bin/" + tool + " \"$@\"\n",
+                       0755);
+            BackgroundProcess upgrade(pkg.command({"-i"}), pkg.state(),
+                                      {"PATH=" + hooks.path() + ":/usr/sbin:/usr/bin:/sbin:/bin"});
+            ASSERT_TRUE(eventually([&] { return file_exists(reached); }));
+            ASSERT_EQ(kill(upgrade.pid(), SIGTERM), 0);
+            EXPECT_EQ(upgrade.wait().status, 128 + SIGTERM);
+
+            ProcessResult r = pkg.run({then});
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            for (const std::string &file : kFiles)
+                EXPECT_EQ(pkg.installed(file), std::string(then) == "-i") << file;
+        }
+    }
 }

@@ -95,6 +95,9 @@ std::string PackageFixture::printk() const
 
 void PackageFixture::preinstall(const std::string &manifest) const
 {
+    // A whiteout an earlier run left in its place goes first.
+    if (!installed("/usr/share/kestrane-virtualization-sdk"))
+        fs::remove(state_ + "/share/upper/kestrane-virtualization-sdk");
     write_file(state_ + "/share/upper/kestrane-virtualization-sdk/Manifest", manifest);
 }
 

@@ -83,6 +83,80 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
     return result;
 }
 
+BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd,
+                                     const std::vector<std::string> &env)
+{
+    char templ[] = "/tmp/installer-test-output.XXXXXX";
+    int out_fd = mkstemp(templ);
+    out_ = templ;
+    char templ_err[] = "/tmp/installer-test-output.XXXXXX";
+    int err_fd = mkstemp(templ_err);
+    err_ = templ_err;
+    if (out_fd < 0 || err_fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    pid_ = fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        setsid();
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        for (const std::string &entry : env)
+            putenv(const_cast<char *>(entry.c_str()));
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(out_fd);
+    close(err_fd);
+}
+
+BackgroundProcess::~BackgroundProcess()
+{
+    if (pid_ > 0) {
+        kill(-pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    unlink(out_.c_str());
+    unlink(err_.c_str());
+}
+
+ProcessResult BackgroundProcess::wait(int timeout_ms)
+{
+    ProcessResult result;
+    if (pid_ <= 0)
+        return result;
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            result.out = read_file(out_);
+            result.err = read_file(err_);
+            return result;
+        }
+        usleep(10000);
+    }
+    return result;
+}
+
+bool eventually(const std::function<bool()> &condition, int timeout_ms)
+{
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+        if (condition())
+            return true;
+        usleep(10000);
+    }
+    return condition();
+}
+
 std::string shell_output(const std::string &command)
 {
     return run_process({"/bin/sh", "-c", command}).out;

@@ -1,6 +1,7 @@
 // Running commands from the tests and collecting what they leave behind.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,31 @@ struct ProcessResult {
 // `cwd`, with `env` added to the environment ("NAME=value").
 ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd = "",
                           const std::vector<std::string> &env = {}, const std::string &input = "");
+
+// A process started in the background (a session of its own, standard
+// input from /dev/null, its output kept in files), for the tests that act
+// on a run while it runs. Killed with everything in its session if the test
+// ends first.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
+                      const std::vector<std::string> &env = {});
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess &) = delete;
+    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
+
+    int pid() const { return pid_; }
+    // Waits for the end: its result, or status -1 on timeout.
+    ProcessResult wait(int timeout_ms = 30000);
+
+private:
+    int pid_ = -1;
+    std::string out_;
+    std::string err_;
+};
+
+// Waits until `condition` holds, checking every 10 ms; false on timeout.
+bool eventually(const std::function<bool()> &condition, int timeout_ms = 15000);
 
 // Runs a shell command line and returns its standard output.
 std::string shell_output(const std::string &command);

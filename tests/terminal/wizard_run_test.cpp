@@ -320,3 +320,75 @@ TEST(WizardRun, OddPercentagesOnTheBar)
     run.finish();
     EXPECT_TRUE(run.term.left_usable());
 }
+
+// A fatal signal during a long back-end step, in the wizard and in an
+// unattended run on a terminal: the step's whole command gets the signal
+// and is waited for (killed after the grace time when it ignores it); one
+// log entry names the signal and the command; nothing of the back end is
+// left to write after the run's last entry; the terminal, the console
+// level and the live progress line are left whole; the status is 128 +
+// the signal.
+TEST(WizardRun, SignalsStopTheRunningBackEndStep)
+{
+    struct Case {
+        bool wizard;
+        const char *tool;
+        int sig;
+        bool ignores;
+        const char *entry;
+    };
+    const Case cases[] = {
+        {true, "installer/pm.sh", SIGTERM, false, "Received SIGTERM; stopped the running command: ./installer/pm.sh --install sdk"},
+        {true, "installer-cli", SIGHUP, false, "Received SIGHUP; stopped the running command: ./installer-cli --verbose"},
+        {false, "installer/pm.sh", SIGINT, false, "Received SIGINT; stopped the running command: ./installer/pm.sh --install sdk"},
+        {false, "installer-cli", SIGTERM, true,
+         "Received SIGTERM; killed the running command after it did not stop within 5 seconds: ./installer-cli --verbose"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.tool) + " " + std::to_string(c.sig));
+        WizardRun run;
+        const std::string started = run.pkg.root() + "/started";
+        const std::string calls = sh_quote(run.pkg.root() + "/calls.log");
+        std::string busy = "echo $$ > " + sh_quote(started) + "\n" +
+                           (c.ignores ? "trap '' TERM HUP INT\n"
+                                      : "trap 'echo stopped >> " + calls + "; exit 1' TERM HUP INT\n") +
+                           "echo '[ 30%] Working'\nwhile :; do echo tick >> /var/log/kestrane-sdk-install.log; "
+                           "sleep 0.05; done\n";
+        if (std::string(c.tool) == "installer/pm.sh")
+            busy = "if [ \"$1\" = --check ]; then echo 'm libfoo'; exit 0; fi\n" + busy;
+        run.pkg.tool(c.tool, kRecord + busy);
+        if (c.wizard)
+            run.start();
+        else
+            run.term.start(run.pkg.command_text({"-i"}) + "; s=$?; echo AFTER; (exit $s)", {"LANG=C.UTF-8"});
+        if (c.wizard) {
+            run.welcome_next();
+            run.accept_licence();
+            if (std::string(c.tool) == "installer/pm.sh") {
+                ASSERT_TRUE(run.term.wait_for("Do you want to install them now?"));
+                run.term.press("Enter");
+            }
+        }
+        ASSERT_TRUE(run.term.wait_until([&](const std::string &) { return !read_file(started).empty(); }));
+        std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
+        ASSERT_FALSE(pid.empty());
+        ASSERT_EQ(kill(std::stoi(pid), c.sig), 0);
+        ASSERT_EQ(run.term.wait_exit(), 128 + c.sig) << run.term.screen();
+        EXPECT_NE(kill(std::stoi(read_file(started)), 0), 0);
+        std::string log = run.pkg.log();
+        EXPECT_NE(log.find(std::string(c.entry)), std::string::npos) << log;
+        const std::string last = ": Exiting with code " + std::to_string(128 + c.sig) + "\n";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last) << log;
+        EXPECT_EQ(run.pkg.calls().find("stopped") != std::string::npos, !c.ignores);
+        EXPECT_TRUE(run.term.left_usable());
+        EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+        if (!c.wizard) {
+            // Whatever the run printed last (the live progress line of
+            // installer-cli) is finished with a line feed.
+            EXPECT_EQ(run.term.find("AFTER").second, 0) << run.term.screen();
+            if (std::string(c.tool) == "installer-cli") {
+                EXPECT_EQ(run.term.find(" 30% Working").first + 1, run.term.find("AFTER").first) << run.term.screen();
+            }
+        }
+    }
+}
