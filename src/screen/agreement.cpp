@@ -34,7 +34,7 @@ int finish_screen(const std::string &title, const std::string &text, newtCompone
     form.open(grid, title.c_str());
     bool reboot_first = show_reboot && reboot != nullptr && reboot_is_default;
     newtFormSetCurrent(form.get(), reboot_first ? reboot : exit);
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     return (show_reboot && reboot != nullptr && ended == reboot) ? 1 : 0;
 }
 
@@ -81,8 +81,7 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     newtGetScreenSize(&cols, &rows);
     int box_width = std::min(cols, 64);
     int box_height = std::max(rows - 14, kAgreementMinRows);
-    newtComponent box = newtTextbox(0, 0, box_width, box_height, NEWT_FLAG_WRAP | NEWT_FLAG_SCROLL);
-    newtTextboxSetText(box, text.c_str());
+    newtComponent box = fixed_text_box(text, box_width, box_height);
 
     newtGrid grid = newtCreateGrid(1, 2);
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
@@ -90,7 +89,7 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     ScreenForm form(newtForm(nullptr, nullptr, 0));
     form.open(grid, title);
     newtFormSetCurrent(form.get(), def_butt == 1 ? accept : decline);
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     return ended == decline ? 0 : 1;
 }
 

@@ -27,7 +27,7 @@ int count_entries(const list_s *list)
 bool run_with_cancel_confirmation(newtComponent form, newtComponent cancel)
 {
     while (true) {
-        if (newtRunForm(form) != cancel || cancel == nullptr)
+        if (run_form(form) != cancel || cancel == nullptr)
             return false;
         if (Cancel(0))
             return true;
@@ -44,7 +44,7 @@ int two_answer_question(const char *title, const char *text, newtGrid bar, newtC
     newtFormSetCurrent(form.get(), focus);
     if (def_btn == 1)
         return run_with_cancel_confirmation(form.get(), cancel) ? 0 : 1;
-    return newtRunForm(form.get()) == cancel ? 0 : 1;
+    return run_form(form.get()) == cancel ? 0 : 1;
 }
 
 // The list column shared by the list box and the radio buttons.
@@ -155,7 +155,7 @@ int scrChoiseNextSkipCancel(const char *title, const char *text, int /*def_btn*/
     ScreenForm form(scrChoiseForm(title, text, bar));
     form.window_opened();
     newtFormSetCurrent(form.get(), next);
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     if (ended == cancel)
         return 0;
     if (ended == skip)
@@ -239,7 +239,7 @@ int scrSelectComponents(const char *title, const char *text, const list_s *types
     form.open(grid, title);
     newtFormSetCurrent(form.get(), next);
 
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     if (ended == cancel)
         return -1;
     for (int j = 0; j < entries; ++j) {
@@ -271,6 +271,6 @@ int scrChoiceCd()
     ScreenForm form(newtForm(nullptr, nullptr, 0));
     form.open(grid, _("Install additional templates"));
     newtFormSetCurrent(form.get(), next);
-    newtRunForm(form.get());
+    run_form(form.get());
     return newtRadioGetCurrent(finish) == finish ? 2 : 0;
 }

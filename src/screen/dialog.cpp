@@ -96,7 +96,7 @@ int baseDialog(const char *caption, const char *label, const char *label1, newtC
     newtGridFree(grid, 1);
 
     newtFormSetCurrent(form.get(), defbutton != 0 && b1 != nullptr ? b1 : b0);
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     form.close();
     return (ended != nullptr && ended == b1) ? 1 : 0;
 }

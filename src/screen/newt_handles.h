@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "screen/scrolling_text.h"
+
 // A window title cut to what the screen can frame: a window is at least as
 // wide as its title, and one wider than the screen loses its frame. Counts
 // characters, not bytes, and never cuts one in two.
@@ -131,13 +133,9 @@ inline int button_bar_rows()
 // scroll bar.
 inline newtComponent fitting_text_box(const Reflowed &flowed, int max_rows, int extra_rows = 0)
 {
-    int flags = NEWT_FLAG_WRAP;
-    int height = flowed.height;
-    if (height > max_rows) {
-        height = max_rows;
-        flags |= NEWT_FLAG_SCROLL;
-    }
-    newtComponent box = newtTextbox(-1, -1, flowed.width, height + extra_rows, flags);
+    if (flowed.height > max_rows)
+        return text_box_for(flowed.text, flowed.width, 0, max_rows, extra_rows);
+    newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height + extra_rows, NEWT_FLAG_WRAP);
     newtTextboxSetText(box, flowed.text.c_str());
     return box;
 }

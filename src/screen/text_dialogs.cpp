@@ -66,7 +66,7 @@ int depDialog(std::FILE *file, int *retry)
     newtGridAddComponentsToForm(grid, form.get(), 1);
     newtGridFree(grid, 1);
     newtFormSetCurrent(form.get(), abort_button);
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     form.close();
     if (ended == again)
         *retry = 1;
@@ -134,7 +134,7 @@ int getProxyUserPassInput(const char *title, auth_pair *ret)
     ScreenForm form(newtForm(nullptr, nullptr, 0));
     form.open(grid, title);
 
-    newtComponent ended = newtRunForm(form.get());
+    newtComponent ended = run_form(form.get());
     if (ended == cancel)
         return -1;
     const char *name = newtEntryGetValue(name_entry);

@@ -64,9 +64,22 @@ TEST(Agreement, BoxIsAtMost64WideAnd14RowsLowerThanTheScreen)
         auto row1 = run.term.find("Row1");
         auto bottom = run.term.find(" Decline ");
         EXPECT_EQ(bottom.first - row1.first, 10 + 2) << cols;
+        // The text is taller than the box: newt's scroll bar stands in the
+        // box's last column, from its first row to its tenth.
+        EXPECT_EQ(run.term.find("\xe2\x86\x91"), std::make_pair(row1.first, row1.second + 65)) << run.term.screen();
+        EXPECT_EQ(run.term.find("\xe2\x86\x93"), std::make_pair(row1.first + 9, row1.second + 65)) << run.term.screen();
         run.term.press("Escape");
         EXPECT_EQ(run.finish(), "RESULT=1\n");
     }
+    // A text that fits has no scroll bar, nor any piece of one.
+    write_file(dir / "LICENSE", "A short licence.\nIt fits.\n");
+    ScreenRun fits(132, 43);
+    fits.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+    ASSERT_TRUE(fits.term.wait_for("It fits."));
+    for (const char *piece : {"\xe2\x86\x91", "\xe2\x86\x93", "\xe2\x96\x92"})
+        EXPECT_EQ(fits.term.find(piece).first, -1) << fits.term.screen();
+    fits.term.press("Escape");
+    EXPECT_EQ(fits.finish(), "RESULT=1\n");
 }
 
 TEST(Agreement, PageDownScrollsAndLongFilesAreCut)

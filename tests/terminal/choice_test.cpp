@@ -69,6 +69,14 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
             EXPECT_GE(run.term.find("Cancel").first, 0) << rows;
             EXPECT_LT(run.term.find("\xe2\x94\x94").first, rows - 1) << rows << run.term.screen();  // bottom frame
             EXPECT_TRUE(run.term.cursor_on("Next >")) << rows;
+            // The list scrolls, and its scroll bar says so.
+            auto up = run.term.find("\xe2\x86\x91");
+            EXPECT_GT(up.first, title.first) << rows << run.term.screen();
+            if (rows == 24) {
+                EXPECT_EQ(run.term.find("\xe2\x86\x93").second, up.second) << rows;
+            }
+            run.term.press("NPage");
+            ASSERT_TRUE(run.term.wait_gone("- package-number-1\n")) << rows << run.term.screen();
             if (std::string(answer) == "Next") {
                 run.term.press("Enter");
                 EXPECT_EQ(run.finish(), "RESULT=1\n") << rows;

@@ -1,0 +1,177 @@
+#include "screen/scrolling_text.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Columns the scroll bar takes from the text: a blank and the bar.
+constexpr int kBarColumns = 2;
+
+const int kScrollKeys[] = {NEWT_KEY_PGUP, NEWT_KEY_PGDN, NEWT_KEY_HOME, NEWT_KEY_END};
+
+struct ScrollingText {
+    newtComponent box = nullptr;
+    newtComponent bar = nullptr;  // made when its form first runs
+    newtComponent form = nullptr; // the form that first ran after it was made
+    std::vector<std::string> lines;
+    int width = 0;
+    int height = 0;
+    int top = 0;
+};
+
+// Every scrolling box alive; each goes when newt destroys its box.
+std::vector<std::unique_ptr<ScrollingText>> live;
+
+extern "C" void forget_box(newtComponent box, void *)
+{
+    std::erase_if(live, [box](const auto &text) { return text->box == box; });
+}
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            if (start < text.size())
+                lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string reflowed(const std::string &text, int width, int flex, int *out_width)
+{
+    std::string copy = text;
+    int w = 0;
+    int h = 0;
+    char *flowed = newtReflowText(copy.data(), width, flex, flex, &w, &h);
+    std::string result = flowed != nullptr ? flowed : "";
+    std::free(flowed);
+    if (out_width != nullptr)
+        *out_width = w;
+    return result;
+}
+
+void show_from(ScrollingText &text, int top)
+{
+    const int last_top = std::max(0, static_cast<int>(text.lines.size()) - text.height);
+    text.top = std::clamp(top, 0, last_top);
+    std::string shown;
+    for (int i = text.top; i < text.top + text.height && i < static_cast<int>(text.lines.size()); ++i) {
+        if (i > text.top)
+            shown += '\n';
+        shown += text.lines[static_cast<std::size_t>(i)];
+    }
+    newtTextboxSetText(text.box, shown.c_str());
+    if (text.bar != nullptr)
+        newtScrollbarSet(text.bar, text.top, last_top);
+}
+
+newtComponent scrolling_box(std::vector<std::string> lines, int width, int rows, int extra_rows)
+{
+    auto text = std::make_unique<ScrollingText>();
+    text->lines = std::move(lines);
+    text->width = width;
+    text->height = rows;
+    text->box = newtTextbox(-1, -1, width, rows + extra_rows, 0);
+    newtComponentAddDestroyCallback(text->box, forget_box, nullptr);
+    show_from(*text, 0);
+    newtComponent box = text->box;
+    live.push_back(std::move(text));
+    return box;
+}
+
+// The form's scrolling boxes get their scroll bars, in the box's last
+// column, once the form has placed them.
+ScrollingText *bind_to(newtComponent form)
+{
+    ScrollingText *first = nullptr;
+    for (auto &text : live) {
+        if (text->form == nullptr)
+            text->form = form;
+        if (text->form != form)
+            continue;
+        if (text->bar == nullptr) {
+            int left = 0;
+            int top = 0;
+            newtComponentGetPosition(text->box, &left, &top);
+            text->bar = newtVerticalScrollbar(left + text->width - 1, top, text->height, NEWT_COLORSET_WINDOW,
+                                              NEWT_COLORSET_ACTCHECKBOX);
+            newtFormAddComponent(form, text->bar);
+            for (int key : kScrollKeys)
+                newtFormAddHotKey(form, key);
+            show_from(*text, text->top);
+        }
+        if (first == nullptr)
+            first = text.get();
+    }
+    return first;
+}
+
+} // namespace
+
+newtComponent text_box_for(const std::string &text, int width, int flex, int max_rows, int extra_rows)
+{
+    int flowed_width = 0;
+    std::string whole = reflowed(text, width, flex, &flowed_width);
+    std::vector<std::string> lines = split_lines(whole);
+    const int rows = std::max(1, static_cast<int>(lines.size()));
+    if (rows <= max_rows) {
+        newtComponent box = newtTextbox(-1, -1, flowed_width, rows + extra_rows, NEWT_FLAG_WRAP);
+        newtTextboxSetText(box, whole.c_str());
+        return box;
+    }
+    // Narrower by the bar's columns; the box keeps the width the whole text
+    // took, so that the dialog keeps its size.
+    std::vector<std::string> narrow = split_lines(reflowed(text, std::max(1, flowed_width - kBarColumns), 0, nullptr));
+    return scrolling_box(std::move(narrow), flowed_width, std::max(1, max_rows), extra_rows);
+}
+
+newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows)
+{
+    const std::string whole = reflowed(text, wrap_width, 0, nullptr);
+    std::vector<std::string> lines = split_lines(whole);
+    if (static_cast<int>(lines.size()) <= rows) {
+        newtComponent box = newtTextbox(0, 0, wrap_width + kBarColumns, rows, NEWT_FLAG_WRAP);
+        newtTextboxSetText(box, whole.c_str());
+        return box;
+    }
+    return scrolling_box(std::move(lines), wrap_width + kBarColumns, rows, 0);
+}
+
+newtComponent run_form(newtComponent form)
+{
+    ScrollingText *text = bind_to(form);
+    while (true) {
+        newtExitStruct ended{};
+        newtFormRun(form, &ended);
+        if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY) {
+            const int key = ended.u.key;
+            if (text != nullptr && std::find(std::begin(kScrollKeys), std::end(kScrollKeys), key) != std::end(kScrollKeys)) {
+                const int page = std::max(1, text->height - 1);
+                const int last = static_cast<int>(text->lines.size());
+                show_from(*text, key == NEWT_KEY_PGUP   ? text->top - page
+                                 : key == NEWT_KEY_PGDN ? text->top + page
+                                 : key == NEWT_KEY_HOME ? 0
+                                                        : last);
+                newtDrawForm(form);
+                newtRefresh();
+                continue;
+            }
+            // As newtRunForm: F12 ends the form as the form itself, any
+            // other hot key with no component.
+            return key == NEWT_KEY_F12 ? form : nullptr;
+        }
+        if (ended.reason == newtExitStruct::NEWT_EXIT_COMPONENT)
+            return ended.u.co;
+        return nullptr;
+    }
+}

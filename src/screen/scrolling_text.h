@@ -1,0 +1,27 @@
+// Text boxes whose text is taller than the room a dialog has for them: the
+// text is wrapped two columns narrower than the box, and newt's vertical
+// scroll bar stands in the last column, showing where the box-full shown
+// lies in the whole text. Page Up and Page Down (and Home and End) scroll
+// it from anywhere in its dialog. A text that fits gets a plain box and no
+// scroll bar.
+#pragma once
+
+#include <newt.h>
+
+#include <string>
+
+// A wrapping text box `width` columns wide showing `text` (not yet
+// reflowed) in at most `max_rows` rows plus `extra_rows` blank ones. Fits:
+// the text reflowed at `width` (flexing as newtReflowText does with
+// `flex`), exactly as high as it is. Taller: `max_rows` high, scrolling.
+newtComponent text_box_for(const std::string &text, int width, int flex, int max_rows, int extra_rows = 0);
+
+// A box of a fixed size, `rows` high and two columns wider than the
+// `wrap_width` its text is wrapped at; the scroll bar, when the text is
+// taller, takes the last of those columns (the agreement's box).
+newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows);
+
+// newtRunForm for dialogs that may hold scrolling text boxes: the scroll
+// keys move the text of the form's first scrolling box and never end the
+// form; anything else ends it as newtRunForm would.
+newtComponent run_form(newtComponent form);
