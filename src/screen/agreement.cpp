@@ -15,6 +15,7 @@
 #include "screen/buttons.h"
 #include "screen/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/terminal_guard.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ void release_unplaced(newtComponent a, newtComponent b)
 
 void addNewtHeader(const char *title)
 {
+    remember_header(title);
     newtPushHelpLine(_("  <Tab> to switch between elements  |  <Space> to select"));
     newtDrawRootText(0, 0, title);
 }
@@ -78,6 +80,7 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
 
     int cols = 0;
     int rows = 0;
+    follow_terminal_size();
     newtGetScreenSize(&cols, &rows);
     int box_width = std::min(cols, 64);
     int box_height = std::max(rows - 14, kAgreementMinRows);

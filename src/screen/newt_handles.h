@@ -10,6 +10,7 @@
 #include <string>
 
 #include "screen/scrolling_text.h"
+#include "screen/terminal_guard.h"
 
 // A window title cut to what the screen can frame: a window is at least as
 // wide as its title, and one wider than the screen loses its frame. Counts
@@ -19,6 +20,7 @@ inline std::string fitted_title(const char *title)
     std::string text = title != nullptr ? title : "";
     int columns = 0;
     int rows = 0;
+    follow_terminal_size();
     newtGetScreenSize(&columns, &rows);
     const int limit = std::max(1, columns - 10);
     int seen = 0;
@@ -102,6 +104,7 @@ inline int text_rows_left(int other_rows)
 {
     int columns = 0;
     int rows = 0;
+    follow_terminal_size();
     newtGetScreenSize(&columns, &rows);
     return std::max(1, rows - kDialogFrameRows - other_rows);
 }

@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "screen/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/terminal_guard.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ void prepStart(long long fullValue, const char *title)
         std::fflush(stdout);
         return;
     }
+    follow_terminal_size();
     newtCenteredWindow(50, 3, title);
     prepScale = newtScale(1, 1, 48, fullValue);
     prepForm = newtForm(nullptr, nullptr, 0);

@@ -11,6 +11,7 @@
 
 #include "core/run_state.h"
 #include "core/text.h"
+#include "screen/terminal_guard.h"
 
 void *progress_func(void *arg)
 {
@@ -36,6 +37,7 @@ void winStatus(int width, int height, const char *title, const char *format, ...
     va_end(args);
 
     if (innewt) {
+        follow_terminal_size();
         newtCenteredWindow(width, height, title);
         newtComponent box = newtTextbox(1, 1, width - 2, height - 2, NEWT_FLAG_WRAP);
         newtTextboxSetText(box, text.c_str());

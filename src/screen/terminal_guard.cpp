@@ -4,6 +4,7 @@
 #include <newt.h>
 #include <slang.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +30,21 @@ int key_terminal()
 }
 
 int screen_tty_fd = -1;
+
+// The size the screen was last drawn for, and the header line.
+int known_columns = 0;
+int known_rows = 0;
+std::string header_text;
+
+bool terminal_size(int &columns, int &rows)
+{
+    struct winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0)
+        return false;
+    columns = size.ws_col;
+    rows = size.ws_row;
+    return true;
+}
 
 } // namespace
 
@@ -69,8 +85,31 @@ bool start_screen()
         return false;
     }
     newtCls();
+    terminal_size(known_columns, known_rows);
     innewt = 1;
     return true;
+}
+
+void follow_terminal_size()
+{
+    int columns = 0;
+    int rows = 0;
+    if (!innewt || !terminal_size(columns, rows) || (columns == known_columns && rows == known_rows))
+        return;
+    known_columns = columns;
+    known_rows = rows;
+    SLtt_get_screen_size();
+    SLsmg_reinit_smg();
+    newtCls();
+    if (!header_text.empty())
+        newtDrawRootText(0, 0, header_text.c_str());
+    newtRedrawHelpLine();
+    newtRefresh();
+}
+
+void remember_header(const char *title)
+{
+    header_text = title != nullptr ? title : "";
 }
 
 void stop_screen()

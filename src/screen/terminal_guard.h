@@ -18,3 +18,12 @@ void stop_screen();
 // Hands the console levels saved before the installer lowered them to the
 // fatal-signal handler, which writes them back if a signal ends the run.
 void remember_console_levels(const int *levels);
+
+// After the terminal was resized, the screen takes the new size before the
+// next dialog is laid out: the screen library learns it, and the
+// background, the header line and the help line are drawn anew. Every
+// dialog calls it before it measures the screen or opens its window.
+void follow_terminal_size();
+
+// The header line, for drawing it anew after a resize.
+void remember_header(const char *title);

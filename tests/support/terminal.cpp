@@ -60,6 +60,13 @@ void Terminal::type(const std::string &text)
     tmux({"send-keys", "-t", "t", "-l", text});
 }
 
+void Terminal::resize(int cols, int rows)
+{
+    cols_ = cols;
+    rows_ = rows;
+    tmux({"resize-window", "-t", "t", "-x", std::to_string(cols), "-y", std::to_string(rows)});
+}
+
 std::string Terminal::screen() const
 {
     return tmux({"capture-pane", "-p", "-t", "t"});

@@ -27,6 +27,9 @@ public:
     // Types text literally.
     void type(const std::string &text);
 
+    // Resizes the terminal, as dragging its window does.
+    void resize(int cols, int rows);
+
     std::string screen() const;
     std::vector<std::string> rows() const;
     std::pair<int, int> cursor() const;  // column, row

@@ -225,6 +225,29 @@ TEST(WizardRun, ResizesDuringAPackageInstallDoNotBreakIt)
     EXPECT_NE(run.pkg.calls().find("installed\n"), std::string::npos);
 }
 
+// After the terminal is resized, each following dialog is laid out and
+// drawn whole for the new size, larger or smaller.
+TEST(WizardRun, DialogsFollowTheTerminalSize)
+{
+    WizardRun run;
+    run.start();
+    ASSERT_TRUE(run.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
+    run.term.resize(120, 35);
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_for(" Decline ")) << run.term.screen();
+    EXPECT_NE(run.term.rows()[34].find("<Tab> to switch between elements"), std::string::npos) << run.term.screen();
+    EXPECT_EQ(run.term.rows()[0].rfind("Tessaro Virtualization SDK 3.1 Installer - ", 0), 0u);
+    EXPECT_GE(run.term.find("\xe2\x94\x98").first, run.term.find(" Decline ").first) << run.term.screen();
+    run.term.resize(80, 24);
+    run.term.press("BTab");
+    run.term.press("Enter");
+    ASSERT_TRUE(run.term.wait_for("Installation Completed")) << run.term.screen();
+    ASSERT_TRUE(run.term.wait_for(" Exit "));
+    EXPECT_NE(run.term.rows()[23].find("<Tab> to switch between elements"), std::string::npos) << run.term.screen();
+    EXPECT_GE(run.term.find("\xe2\x94\x98").first, run.term.find(" Exit ").first) << run.term.screen();
+    run.finish();
+}
+
 TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)
 {
     WizardRun run;
