@@ -12,11 +12,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
 #include "exec/shell_child.h"
+#include "exec/terminal_line.h"
 
 progress_data progress;
 
@@ -125,77 +125,6 @@ std::size_t copy_message(std::string_view line, char *out, std::size_t size)
     return n;
 }
 
-// The live progress line of a run without the text screen whose standard
-// output is a terminal: one line rewritten in place from the action's first
-// run to its last, finished with a line feed whatever the outcome. Standard
-// output that is not a terminal receives none of it.
-struct TerminalLine {
-    bool open = false;
-    std::size_t shown = 0; // columns written by the last update
-};
-
-TerminalLine terminal_line;
-
-std::size_t terminal_columns()
-{
-    struct winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
-}
-
-void open_terminal_line()
-{
-    terminal_line.open = !innewt && ::isatty(STDOUT_FILENO) == 1;
-    terminal_line.shown = 0;
-    note_progress_line_open(terminal_line.open);
-}
-
-// "NNN% message", the message's control characters shown as blanks, cut
-// to one column less than the terminal is wide so that it never wraps.
-void update_terminal_line(const progress_data &progr)
-{
-    if (!terminal_line.open)
-        return;
-    const std::size_t limit = terminal_columns() - 1;
-    std::string text = strprintf("%3d%%", progr.progress);
-    std::string_view message(progr.message);
-    while (!message.empty() && message.back() == ' ')
-        message.remove_suffix(1);
-    if (!message.empty())
-        text += ' ';
-    std::size_t columns = text.size();
-    for (char c : message) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool continuation = (byte & 0xC0) == 0x80;
-        if (!continuation && columns == limit)
-            break;
-        text += (byte < 0x20 || byte == 0x7F) ? ' ' : c;
-        if (!continuation)
-            ++columns;
-    }
-    if (columns > limit) {
-        text.resize(limit);
-        columns = limit;
-    }
-    std::string line = "\r" + text;
-    if (terminal_line.shown > columns)
-        line.append(terminal_line.shown - columns, ' ');
-    terminal_line.shown = columns;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-}
-
-void close_terminal_line()
-{
-    if (!terminal_line.open)
-        return;
-    terminal_line.open = false;
-    note_progress_line_open(false);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 } // namespace
 
 progress_line parse_progress_line(std::string_view line)
@@ -236,7 +165,7 @@ void apply_progress_line(progress_data *progr, std::string_view line)
     progr->progress = scale_progress(percent, progr->num_parts, progr->part);
     copy_message(line, progr->message, sizeof progr->message);
     show_progress_data(3, progr);
-    update_terminal_line(*progr);
+    update_terminal_line(progr->progress, progr->message);
 }
 
 void show_progress_data(int progress_type, progress_data *progr)

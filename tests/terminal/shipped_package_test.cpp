@@ -110,4 +110,19 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     ASSERT_GE(cut_row, 0) << narrow.screen();
     EXPECT_EQ(narrow.rows()[cut_row], " 20% " + std::string(34, '0'));
     EXPECT_EQ(narrow.rows()[cut_row + 1].rfind("Error during configuration", 0), 0u) << narrow.screen();
+
+    // Wide characters count two columns each: the line never wraps, so the
+    // next update leaves no stale row behind.
+    PackageFixture wide;
+    std::string cjk;
+    for (int i = 0; i < 30; ++i)
+        cjk += "\xe4\xb8\xad";
+    wide.tool("installer-cli", "echo '[ 40%] " + cjk + "'\nsleep 0.3\necho '[100%] Done'\n");
+    Terminal forty(40, 24);
+    forty.start(wide.command_text({"-i"}), {"LANG=C.UTF-8"});
+    EXPECT_EQ(forty.wait_exit(), 0);
+    auto [done_row, done_column] = forty.find("100% Done");
+    ASSERT_GE(done_row, 0) << forty.screen();
+    EXPECT_EQ(forty.rows()[done_row + 1], "Congratulations!") << forty.screen();
+    EXPECT_EQ(forty.screen().find("\xe4\xb8\xad"), std::string::npos) << forty.screen();
 }

@@ -1,0 +1,118 @@
+#include "exec/terminal_line.h"
+
+#include <slang.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/fatal_signals.h"
+#include "core/run_state.h"
+#include "core/text.h"
+
+namespace {
+
+struct TerminalLine {
+    bool open = false;
+    std::size_t shown = 0; // columns written by the last update
+};
+
+TerminalLine terminal_line;
+
+std::size_t terminal_columns()
+{
+    struct winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+// The length of the UTF-8 sequence at `text` and its code point; 0 when
+// the bytes there are not one (a stray, overlong or cut sequence, a
+// surrogate, or beyond U+10FFFF).
+std::size_t decode_utf8(std::string_view text, unsigned &code)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(0);
+    std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || length > text.size())
+        return 0;
+    code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    static const unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+std::string terminal_line_text(int percent, std::string_view message, std::size_t limit, std::size_t &columns)
+{
+    std::string text = strprintf("%3d%%", percent);
+    while (!message.empty() && message.back() == ' ')
+        message.remove_suffix(1);
+    if (!message.empty())
+        text += ' ';
+    if (text.size() > limit)
+        text.resize(limit);
+    columns = text.size();
+    while (!message.empty()) {
+        unsigned code = 0;
+        std::size_t length = decode_utf8(message, code);
+        // Controls of either set and anything that is not UTF-8 are blanks:
+        // they must never reach the terminal.
+        int width = 1;
+        bool blank = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
+        if (!blank && code >= 0x80) {
+            width = SLwchar_wcwidth(code);
+            blank = width < 0 || width > 2;
+        }
+        if (blank)
+            width = 1;
+        if (columns + static_cast<std::size_t>(width) > limit)
+            break;
+        if (blank)
+            text += ' ';
+        else
+            text.append(message.substr(0, length));
+        columns += static_cast<std::size_t>(width);
+        message.remove_prefix(length == 0 ? 1 : length);
+    }
+    return text;
+}
+
+void open_terminal_line()
+{
+    terminal_line.open = !innewt && ::isatty(STDOUT_FILENO) == 1;
+    terminal_line.shown = 0;
+    note_progress_line_open(terminal_line.open);
+}
+
+void update_terminal_line(int percent, const char *message)
+{
+    if (!terminal_line.open)
+        return;
+    // One column less than the terminal is wide, so that it never wraps.
+    std::size_t columns = 0;
+    std::string line = "\r" + terminal_line_text(percent, message, terminal_columns() - 1, columns);
+    if (terminal_line.shown > columns)
+        line.append(terminal_line.shown - columns, ' ');
+    terminal_line.shown = columns;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+void close_terminal_line()
+{
+    if (!terminal_line.open)
+        return;
+    terminal_line.open = false;
+    note_progress_line_open(false);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
