@@ -3,16 +3,21 @@
 # gives the same bytes (names sorted, owner and group 0, every time the
 # last commit's, gzip without name or time).
 #
-#   make-package.sh SDK_DIR INSTALLER NAME OUT_DIR
+#   make-package.sh SAMPLE_DIR RESOURCES_DIR INSTALLER NAME OUT_DIR
 #
-# SDK_DIR is the package root as the build assembled it, INSTALLER the
-# installer to ship in it; the result is OUT_DIR/NAME.tar.gz, with one top
-# directory NAME, and OUT_DIR/NAME.tar.gz.sha256 in sha256sum's format.
+# The package is staged afresh from its sources every time, never from a
+# build directory that earlier builds added to: SAMPLE_DIR is the sample
+# package's source directory (its files as git knows them, when it is in a
+# git work tree), RESOURCES_DIR the built catalogues (one per translation
+# in po/), INSTALLER the installer to ship. The result is
+# OUT_DIR/NAME.tar.gz, with one top directory NAME, and
+# OUT_DIR/NAME.tar.gz.sha256 in sha256sum's format.
 set -eu
-sdk=$1
-installer=$2
-name=$3
-out=$4
+sample=$1
+resources=$2
+installer=$3
+name=$4
+out=$5
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -28,9 +33,20 @@ mkdir "$root"
 
 # Exactly the package root: the link, the installer's directory, the
 # catalogues, the licence, the manifest, the back end, its data and payload.
-(cd "$sdk" && tar -cf - install installer resources LICENSE Manifest installer-cli data payload) |
-    (cd "$root" && tar -xf -)
+if git -C "$sample" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    (cd "$sample" && git ls-files -z -- LICENSE Manifest installer-cli installer data payload |
+        xargs -0 tar -cf - --no-recursion) | (cd "$root" && tar -xf -)
+else
+    (cd "$sample" && tar -cf - LICENSE Manifest installer-cli installer data payload) | (cd "$root" && tar -xf -)
+fi
+mkdir -p "$root/installer"
 cp "$installer" "$root/installer/install"
+ln -s installer/install "$root/install"
+for po in "$here"/../po/*.po; do
+    lang=$(basename "$po" .po)
+    mkdir -p "$root/resources/$lang/LC_MESSAGES"
+    cp "$resources/$lang/LC_MESSAGES/install.mo" "$root/resources/$lang/LC_MESSAGES/install.mo"
+done
 
 find "$root" -type d -exec chmod 0755 {} +
 find "$root" -type f -exec chmod 0644 {} +

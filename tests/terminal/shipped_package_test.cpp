@@ -3,6 +3,7 @@
 // progress line of an unattended run on a terminal.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -32,6 +33,20 @@ TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
     const std::string dir = tarball.substr(0, tarball.rfind('/'));
     ProcessResult check = run_process({"sha256sum", "-c", tarball.substr(dir.size() + 1) + ".sha256"}, dir);
     EXPECT_EQ(check.status, 0) << check.out << check.err;
+
+    // Staged afresh from the sources: what a build directory holds beyond
+    // them (here a catalogue of a translation the sources no longer have)
+    // never reaches the package, which equals the build's byte for byte.
+    TempDir again;
+    std::filesystem::copy(std::string(SAMPLE_SDK_DIR) + "/resources", again / "resources",
+                          std::filesystem::copy_options::recursive);
+    write_file(again / "resources/xx/LC_MESSAGES/install.mo", "stale\n");
+    const std::string name = tarball.substr(dir.size() + 1, tarball.size() - dir.size() - 1 - 7);
+    ProcessResult repacked = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
+                                          std::string(SOURCE_DIR) + "/sample-sdk", again / "resources",
+                                          SHIPPED_INSTALLER, name, again.path()});
+    ASSERT_EQ(repacked.status, 0) << repacked.err;
+    EXPECT_EQ(read_file(again / (name + ".tar.gz")), read_file(tarball));
 
     PackageFixture bare;
     bare.unpack(tarball);
