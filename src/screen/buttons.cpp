@@ -1,5 +1,6 @@
 #include "screen/buttons.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -23,9 +24,12 @@ int label_bytes(std::initializer_list<const char *> labels)
 }
 
 // One row of full-size buttons; the first gets `first_pad` columns on its
-// left, the others `next_pad`. All are anchored right.
+// left, but at least one (labels longer than the bar was meant for would
+// ask for less, and draw the buttons over the window's frame), the others
+// `next_pad`. All are anchored right.
 newtGrid right_aligned_bar(std::initializer_list<BarButton> buttons, int first_pad, int next_pad)
 {
+    first_pad = std::max(first_pad, 1);
     newtGrid grid = newtCreateGrid(static_cast<int>(buttons.size()), 1);
     int column = 0;
     for (const BarButton &button : buttons) {

@@ -454,6 +454,11 @@ TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(pkg.sdk_installed());
     EXPECT_FALSE(file_exists(conf));
+    // As the licence tells the administrator, with no choice to offer.
+    EXPECT_NE(read_file(pkg.root() + "/LICENSE").find("An upgrade keeps the configuration\nfile as you left it; removal "
+                                                      "erases every file that the\ninstallation put in place, the "
+                                                      "configuration file included.\n"),
+              std::string::npos);
     EXPECT_FALSE(file_exists(pkg.installed_file("/usr/share/kestrane-virtualization-sdk/doc/README")));
 }
 

@@ -44,7 +44,8 @@ int num(const std::vector<std::string> &args, std::size_t i)
 }
 
 // Shows a button bar in a window and reports which button ended the form.
-int show_bar(const std::string &kind, int bar_width)
+int show_bar(const std::string &kind, int bar_width, const std::string &left = "Left",
+             const std::string &right = "Right")
 {
     newtComponent a = nullptr;
     newtComponent b = nullptr;
@@ -57,7 +58,7 @@ int show_bar(const std::string &kind, int bar_width)
     else if (kind == "installButtons2")
         bar = installButtons2(bar_width, &a, &b);
     else if (kind == "installButtons3")
-        bar = installButtons3(bar_width, &a, "Left", &b, "Right");
+        bar = installButtons3(bar_width, &a, left.c_str(), &b, right.c_str());
     else if (kind == "installButtonsWithTxt")
         bar = installButtonsWithTxt(bar_width, &a, &b, "Retry", "Cancel");
     else if (kind == "installButtonsNextSkipCancel")
@@ -144,7 +145,8 @@ int main(int argc, char **argv)
     } else if (routine == "Error") {
         Error(1, "%s", arg(args, 1));
     } else if (routine == "bar") {
-        result = show_bar(args.at(1), args.size() > 2 ? num(args, 2) : width);
+        result = args.size() > 4 ? show_bar(args[1], num(args, 2), args[3], args[4])
+                                 : show_bar(args.at(1), args.size() > 2 ? num(args, 2) : width);
     } else if (routine == "scrChoise") {
         result = scrChoise(arg(args, 1), arg(args, 2), num(args, 3), num(args, 4));
     } else if (routine == "scrChoiseRetry") {

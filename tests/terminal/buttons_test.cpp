@@ -46,11 +46,17 @@ TEST(ButtonBars, RightAlignedPaddingFromTheLabelBytes)
         {"finishButtons", {" Exit ", "Reboot"}, {2 + 36 + 2, 2 + 36 + 11 + 2}},
         {"finishButtonsExitOnly", {" Exit "}, {2 + 42 + 2}},
         {"installButtonsCancelOnly", {"Cancel"}, {2 + 1 + 2}},
+        // Labels too long for the bar's width: one blank before the first
+        // button, never less (the window grows to hold them).
+        {"installButtons3", {"The very long left label!", "The very long right label!"}, {2 + 1 + 2, 2 + 1 + 30 + 1 + 2}},
     };
     for (int cols : {80, 132}) {
         for (const BarCase &c : cases) {
             ScreenRun run(cols, 24);
-            run.start({"bar", c.builder});
+            if (std::string(c.builder) == "installButtons3")
+                run.start({"bar", c.builder, "60", c.labels[0], c.labels[1]});
+            else
+                run.start({"bar", c.builder});
             ASSERT_TRUE(run.term.wait_for(c.labels.back())) << c.builder;
             int frame = frame_column(run.term, c.labels[0]);
             for (std::size_t i = 0; i < c.labels.size(); ++i)
