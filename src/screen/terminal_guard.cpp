@@ -69,6 +69,14 @@ std::string screen_unusable_reason()
     std::string type = term; // the library's declaration takes a modifiable text
     if (SLtt_initialize(type.data()) != 0)
         return strprintf(_("the terminal type '%s' is not supported"), term);
+    // A terminal that does not tell its size gets the library's default
+    // size, which is large enough.
+    int columns = 0;
+    int rows = 0;
+    if (terminal_size(columns, rows) && (columns < kMinScreenColumns || rows < kMinScreenRows))
+        return strprintf(_("the terminal has %d columns and %d rows, and the screens need at least %d columns and "
+                           "%d rows"),
+                         columns, rows, kMinScreenColumns, kMinScreenRows);
     return {};
 }
 

@@ -4,6 +4,13 @@
 
 #include <string>
 
+// The smallest terminal on which every screen of the wizard draws whole,
+// in every language shipped: the agreement's window is 70 columns wide,
+// and the finish screen's window, whose text does not scroll, needs 16 rows
+// with the header and the help line.
+inline constexpr int kMinScreenColumns = 70;
+inline constexpr int kMinScreenRows = 16;
+
 // Empty when the terminal on standard input and output can carry the text
 // screen; otherwise the reason it cannot.
 std::string screen_unusable_reason();

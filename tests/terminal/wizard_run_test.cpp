@@ -284,6 +284,36 @@ TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
                     log.find("the terminal type (TERM) is not set") != std::string::npos)
             << type << log;
     }
+
+    // Terminals smaller than the screens need, by a column or a row, are
+    // refused as plainly; the smallest that is large enough draws them.
+    struct Size {
+        int cols;
+        int rows;
+        bool refused;
+    };
+    for (const Size size : {Size{69, 24, true}, Size{80, 15, true}, Size{40, 12, true}, Size{70, 16, false}}) {
+        Terminal term(size.cols, size.rows);
+        PackageFixture sized;
+        term.start(sized.command_text({}));
+        const std::string found = std::to_string(size.cols) + " columns and " + std::to_string(size.rows) + " rows";
+        if (size.refused) {
+            EXPECT_EQ(term.wait_exit(), 1) << found;
+            EXPECT_NE(sized.log().find(": The installer cannot start its text screen: the terminal has " + found +
+                                       ", and the screens need at least 70 columns and 16 rows.\n"),
+                      std::string::npos)
+                << sized.log();
+            EXPECT_NE(term.screen().find("Run it with -i"), std::string::npos) << term.screen();
+        } else {
+            ASSERT_TRUE(term.wait_for("Welcome to Tessaro Virtualization SDK Installer!")) << found;
+            term.press("Tab");
+            term.press("Enter");
+            ASSERT_TRUE(term.wait_for("Are you sure you want to cancel?"));
+            term.press("Tab");
+            term.press("Enter");
+            EXPECT_EQ(term.wait_exit(), 10);
+        }
+    }
 }
 
 TEST(WizardRun, RedirectedInputAndTerminfoDirsStillDrawTheScreen)
