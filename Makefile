@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD ?= build
 ARGS ?=
-BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest
+BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
 	ansible-core ansible-lint openssh-server openssh-client

@@ -32,7 +32,8 @@ root=$stage/$name
 mkdir "$root"
 
 # Exactly the package root: the link, the installer's directory, the
-# catalogues, the licence, the manifest, the back end, its data and payload.
+# catalogues, the manual pages, the licence, the manifest, the back end, its
+# data and payload.
 if git -C "$sample" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     (cd "$sample" && git ls-files -z -- LICENSE Manifest installer-cli installer data payload |
         xargs -0 tar -cf - --no-recursion) | (cd "$root" && tar -xf -)
@@ -42,6 +43,13 @@ fi
 mkdir -p "$root/installer"
 cp "$installer" "$root/installer/install"
 ln -s installer/install "$root/install"
+# The manual pages, dated by the same commit, naming this package.
+version=${name#tessaro-virtualization-sdk-}
+version=${version%-x86_64}
+mkdir -p "$root/man/de"
+for page in install.8:man/install.8 install.de.8:man/de/install.8; do
+    sed "s/@VERSION@/$version/g" "$here/../docs/${page%%:*}.scd" | SOURCE_DATE_EPOCH=$epoch scdoc > "$root/${page#*:}"
+done
 for po in "$here"/../po/*.po; do
     lang=$(basename "$po" .po)
     mkdir -p "$root/resources/$lang/LC_MESSAGES"

@@ -30,6 +30,19 @@ struct ContextRelease {
 
 } // namespace
 
+std::vector<std::string> option_spellings()
+{
+    std::vector<std::string> spellings;
+    for (const poptOption *option = options_table; option->longName != nullptr || option->shortName != '\0';
+         ++option) {
+        if (option->shortName != '\0')
+            spellings.push_back(std::string("-") + option->shortName);
+        if (option->longName != nullptr)
+            spellings.push_back(std::string("--") + option->longName);
+    }
+    return spellings;
+}
+
 CommandLineOutcome parse_command_line(int argc, const char **argv)
 {
     CommandLineOutcome outcome;

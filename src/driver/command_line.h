@@ -6,6 +6,7 @@
 inline constexpr unsigned kLogPathMax = 4095;
 
 #include <string>
+#include <vector>
 
 // What reading the command line found wrong, if anything.
 enum class CommandLineError { None, BadOption, Leftover, InstallAndRemove, LogPathTooLong };
@@ -15,6 +16,11 @@ struct CommandLineOutcome {
     std::string argument;  // the offending option or argument
     std::string reason;    // the parser's text for a bad option
 };
+
+// Every option of the option table as it is written on the command line,
+// in the table's order, each short spelling before its long one ("-i",
+// "--install", ..., "--log-path").
+std::vector<std::string> option_spellings();
 
 // Reads the command line into the run state without printing or exiting.
 CommandLineOutcome parse_command_line(int argc, const char **argv);

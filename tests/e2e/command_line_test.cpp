@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <tuple>
+
+#include "driver/command_line.h"
 #include "support/package_fixture.h"
 
 namespace {
@@ -111,4 +118,53 @@ TEST(CommandLine, NonRootIsRefusedWithOnlyTheExitLine)
     EXPECT_EQ(r.err, pkg.program() + " can be run only as root\n");
     std::string content = read_file(log);
     EXPECT_EQ(content.substr(content.find(": ")), ": Exiting with code 2\n");
+}
+
+// The manual pages, English and German, name every option of the program's
+// option table in its order and nothing else, and every status the program
+// can end with; the statuses are read from the sources, so that a new one
+// cannot be left out.
+TEST(CommandLine, ManualPagesNameEveryOptionAndEveryStatus)
+{
+    std::set<int> statuses = {0, 128 + SIGHUP, 128 + SIGINT, 128 + SIGTERM};
+    const std::regex ends(R"((?:^|[^_\w])(?:insExit|Error|usage|exit)\((\d+)[,)])");
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(std::string(SOURCE_DIR) + "/src")) {
+        const std::string source = read_file(entry.path().string());
+        for (std::sregex_iterator it(source.begin(), source.end(), ends), end; it != end; ++it)
+            statuses.insert(std::stoi((*it)[1]));
+    }
+    EXPECT_EQ(statuses, (std::set<int>{0, 1, 2, 10, 129, 130, 143}));
+
+    for (const auto &[page, options_heading, status_heading] :
+         {std::tuple{"install.8.scd", "# OPTIONS", "# EXIT STATUS"},
+          std::tuple{"install.de.8.scd", "# OPTIONEN", "# EXIT-STATUS"}}) {
+        const std::string text = read_file(std::string(SOURCE_DIR) + "/docs/" + page);
+        auto section = [&](const std::string &heading) {
+            std::size_t start = text.find(heading + "\n");
+            std::size_t end = text.find("\n# ", start + 1);
+            return start == std::string::npos ? std::string() : text.substr(start, end - start);
+        };
+        // An entry is a line of its own that starts with the term in bold.
+        std::vector<std::string> options;
+        const std::string listed = section(options_heading);
+        const std::regex option_term(R"((?:^|\n)\*(-[-a-z]*)\*(?:, \*(--[-a-z]+)\*)?)");
+        for (std::sregex_iterator it(listed.begin(), listed.end(), option_term), end; it != end; ++it) {
+            for (int group : {1, 2}) {
+                if ((*it)[group].matched)
+                    options.push_back((*it)[group]);
+            }
+        }
+        EXPECT_EQ(options, option_spellings()) << page;
+
+        std::set<int> documented;
+        const std::string described = section(status_heading);
+        const std::regex status_term(R"(\n\*(\d+)\*(?:, \*(\d+)\*)*)");
+        const std::regex number(R"(\*(\d+)\*)");
+        for (std::sregex_iterator it(described.begin(), described.end(), status_term), end; it != end; ++it) {
+            const std::string line = it->str();
+            for (std::sregex_iterator n(line.begin(), line.end(), number), none; n != none; ++n)
+                documented.insert(std::stoi((*n)[1]));
+        }
+        EXPECT_EQ(documented, statuses) << page;
+    }
 }

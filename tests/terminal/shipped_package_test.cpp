@@ -50,6 +50,15 @@ TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
 
     PackageFixture bare;
     bare.unpack(tarball);
+    // Its manual pages read cleanly with man, as the README says.
+    for (const char *page : {"man/install.8", "man/de/install.8"}) {
+        ProcessResult manual = run_process({"man", "--warnings", "./" + std::string(page)}, bare.root(),
+                                           {"MANWIDTH=80", "MAN_KEEP_FORMATTING=0", "LC_ALL=C.UTF-8"});
+        EXPECT_EQ(manual.status, 0) << page;
+        EXPECT_EQ(manual.err, "") << page;
+        EXPECT_NE(manual.out.find("install(8)"), std::string::npos) << page;
+        EXPECT_NE(manual.out.find("tessaro-virtualization-sdk-3.1.0.412-x86_64.tar.gz"), std::string::npos) << page;
+    }
     bare.hide_screen_libraries();
     std::istringstream needed(run_process({"ldd", bare.program()}).out);
     for (std::string line; std::getline(needed, line);) {
