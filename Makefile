@@ -14,7 +14,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build-deps build package mutants test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
+.PHONY: all deps build-deps build package screens mutants test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
@@ -46,6 +46,12 @@ build: $(BUILD)/build.ninja
 package: build-deps
 	$(MAKE) build
 	@cd $(BUILD) && ls tessaro-virtualization-sdk-*-x86_64.tar.gz* && sha256sum -c tessaro-virtualization-sdk-*-x86_64.tar.gz.sha256
+
+# The pictures of the wizard's screens that the README shows, taken anew
+# from the real program in a terminal.
+screens: deps
+	$(MAKE) build
+	SCREENS_WRITE=$(CURDIR)/docs/screens $(BUILD)/tests/terminal_tests --gtest_filter='Screens.*'
 
 test: deps
 	$(MAKE) unit-test

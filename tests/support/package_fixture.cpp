@@ -50,7 +50,7 @@ void PackageFixture::remove(const std::string &rel) const
 
 void PackageFixture::use_sample_backend() const
 {
-    for (const char *rel : {"LICENSE", "Manifest", "installer-cli", "data", "payload", "installer/pm.sh",
+    for (const char *rel : {"LICENSE", "Manifest", "installer-cli", "data", "payload", "resources", "installer/pm.sh",
                             "installer/check_disk_space.sh", "installer/check_selinux.sh"}) {
         fs::path from = fs::path(SAMPLE_SDK_DIR) / rel;
         fs::path to = fs::path(root_) / rel;

@@ -31,7 +31,8 @@ public:
     void tool(const std::string &rel, const std::string &body) const;
     void remove(const std::string &rel) const;
 
-    // Replaces the scripted tools by the sample package's real back end.
+    // Replaces the scripted tools by the sample package's real back end,
+    // and adds its message catalogues.
     void use_sample_backend() const;
 
     // Replaces the whole package by the one a tarball holds (under its one
