@@ -95,9 +95,16 @@ void TestHost::stop()
 
 std::string TestHost::inventory_line(const std::string &key) const
 {
-    return name_ + " ansible_host=127.0.0.1 ansible_port=" + std::to_string(port_) +
-           " ansible_user=root ansible_ssh_private_key_file=" + key +
-           " ansible_python_interpreter=/usr/bin/python3 ansible_remote_tmp=/var/tmp/.ansible-tmp\n";
+    return name_ + " ansible_host=127.0.0.1 ansible_port=" + std::to_string(port_) + " ansible_user=" + user +
+           " ansible_ssh_private_key_file=" + key + " ansible_python_interpreter=/usr/bin/python3" +
+           " ansible_remote_tmp=/var/tmp/.ansible-" + user + (vars.empty() ? "" : " " + vars) + "\n";
+}
+
+ProcessResult TestHost::run(const std::string &key, const std::string &command) const
+{
+    return run_process({"timeout", "60", "ssh", "-i", key, "-p", std::to_string(port_), "-o", "BatchMode=yes", "-o",
+                        "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR",
+                        "root@127.0.0.1", command});
 }
 
 int TestHost::runs() const
@@ -117,24 +124,28 @@ Fleet::Fleet()
     std::filesystem::create_directories(logs());
 }
 
-PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra) const
+PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra,
+                        const std::string &cwd) const
 {
-    std::string inventory;
+    std::string inventory = "[all:vars]\ntessaro_sdk_package=" + std::string(PACKAGE_TARBALL) + "\n[hosts]\n";
     for (const TestHost *host : hosts)
         inventory += host->inventory_line(key());
     write_file(dir_ / "inventory.ini", inventory);
     std::vector<std::string> argv = {"timeout", "600", "ansible-playbook", "-i", dir_ / "inventory.ini",
                                      std::string(SOURCE_DIR) + "/deploy/ansible/install.yml",
-                                     "-e", std::string("tessaro_sdk_package=") + PACKAGE_TARBALL,
                                      "-e", "tessaro_sdk_log_dir=" + logs()};
     argv.insert(argv.end(), extra.begin(), extra.end());
     PlaybookRun run;
-    run.result = run_process(argv, "",
-                             {"ANSIBLE_HOST_KEY_CHECKING=False", "ANSIBLE_NOCOLOR=1", "ANSIBLE_FORCE_COLOR=0",
+    // The shipped settings (forks, pipelining, one ssh connection per
+    // host); the hosts' keys are the test's own.
+    run.result = run_process(argv, cwd,
+                             {"ANSIBLE_CONFIG=" + std::string(SOURCE_DIR) + "/deploy/ansible/ansible.cfg",
+                              "ANSIBLE_HOST_KEY_CHECKING=False", "ANSIBLE_NOCOLOR=1", "ANSIBLE_FORCE_COLOR=0",
                               "ANSIBLE_HOME=" + dir_ / "ansible", "ANSIBLE_LOCAL_TEMP=" + dir_ / "ansible-tmp",
                               "ANSIBLE_RETRY_FILES_ENABLED=False",
-                              "ANSIBLE_SSH_ARGS=-o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
-                              "-o ControlMaster=no -o ConnectTimeout=20 -o BatchMode=yes"});
+                              "ANSIBLE_SSH_ARGS=-o ControlMaster=auto -o ControlPersist=60s "
+                              "-o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
+                              "-o ConnectTimeout=20 -o BatchMode=yes"});
     static const std::regex line(R"((\S+)\s+: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+))");
     for (std::sregex_iterator it(run.result.out.begin(), run.result.out.end(), line), end; it != end; ++it) {
         Recap recap;

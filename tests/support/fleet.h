@@ -29,6 +29,13 @@ public:
     void stop();
 
     std::string inventory_line(const std::string &key) const;
+    // Runs a shell command on the host as root, through its sshd, so that
+    // it sees and changes the host as the host itself does.
+    ProcessResult run(const std::string &key, const std::string &command) const;
+    // Inventory variables of this host alone ("name=value ...").
+    std::string vars;
+    // The user ansible connects as.
+    std::string user = "root";
     const std::string &name() const { return name_; }
     // How many installer runs the host's log holds.
     int runs() const;
@@ -65,7 +72,11 @@ public:
     std::string keys() const { return dir_ / "authorized_keys"; }
     std::string logs() const { return dir_ / "logs"; }
 
-    PlaybookRun play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra) const;
+    // Runs the playbook with the settings that ship beside it, the package
+    // of this build as every host's (a host's own vars may name another),
+    // from `cwd` (default: the test's directory).
+    PlaybookRun play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra,
+                     const std::string &cwd = "") const;
 
 private:
     TempDir dir_;

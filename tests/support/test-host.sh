@@ -2,7 +2,8 @@
 # One test host of the fleet tests: an sshd on 127.0.0.1:PORT in the
 # current (private) mount namespace, on the sandbox of sandbox.sh (its own
 # /usr/share, /etc and /var/log under STATE, and /usr/bin when STATE/bin
-# exists), with /var/tmp from STATE/vartmp and the sandbox's own /run. With
+# exists), with /var/tmp from STATE/vartmp, /var/lib an overlay whose
+# changes land in STATE/varlib, and the sandbox's own /run. With
 # SHARE_KIB set, the host's /usr/share has only that much room.
 # Start it as:  unshare -m --propagation private sh test-host.sh STATE PORT AUTHORIZED_KEYS
 set -eu
@@ -18,7 +19,15 @@ fi
 mkdir -p "$state/vartmp"
 chmod 1777 "$state/vartmp"
 mount --bind "$state/vartmp" /var/tmp
-mkdir -p -m 0755 "$state/run/sshd"
+mkdir -p "$state/run/sshd"
+chmod 0755 "$state/run/sshd"
+# /var/lib too, where the role records what it installed: an overlay whose
+# changes land in STATE/varlib, without what this machine may have there.
+mkdir -p "$state/varlib/upper" "$state/varlib/work"
+if [ -e /var/lib/tessaro-sdk ] && [ ! -e "$state/varlib/upper/tessaro-sdk" ]; then
+    mknod "$state/varlib/upper/tessaro-sdk" c 0 0
+fi
+mount -t overlay overlay -o "lowerdir=/var/lib,upperdir=$state/varlib/upper,workdir=$state/varlib/work" /var/lib
 
 if [ ! -f "$state/ssh_host_ed25519_key" ]; then
     ssh-keygen -q -t ed25519 -N '' -f "$state/ssh_host_ed25519_key"
