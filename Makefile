@@ -102,7 +102,8 @@ lint: build
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
 	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh \
-		packaging/make-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info
+		packaging/make-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
+		deploy/ansible/roles/tessaro_sdk/files/*.sh
 	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-playbook --syntax-check \
 		-i inventory.example.ini install.yml
 	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-lint --offline install.yml roles/tessaro_sdk
