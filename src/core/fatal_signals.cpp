@@ -108,7 +108,7 @@ bool wait_for_group(pid_t group, double deadline)
             return true;
         if (seconds_now() >= deadline)
             return false;
-        timespec pause{0, 20 * 1000 * 1000};
+        timespec pause{0, 20L * 1000 * 1000};
         ::nanosleep(&pause, nullptr);
     }
 }
