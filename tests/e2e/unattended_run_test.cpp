@@ -589,7 +589,7 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
             const std::string reached = hooks / "reached";
             write_file(hooks / tool,
                        "#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) touch " + sh_quote(reached) +
-                           "; while :; do sleep 0.05; done ;; esac\nexec /usr/bin/" + tool + " \"$@\"\n",
+                           "; i=0; while [ $i -lt 1200 ]; do sleep 0.05; i=$((i + 1)); done ;; esac\nexec /usr/bin/" + tool + " \"$@\"\n",
                        0755);
             BackgroundProcess upgrade(pkg.command({"-i"}), pkg.state(),
                                       {"PATH=" + hooks.path() + ":/usr/sbin:/usr/bin:/sbin:/bin"});

@@ -14,6 +14,27 @@
 #include <sstream>
 #include <stdexcept>
 
+namespace {
+
+// In a child: a session of its own, `cwd`, `env` added, then `argv`.
+[[noreturn]] void exec_in_session(const std::vector<std::string> &argv, const std::string &cwd,
+                                  const std::vector<std::string> &env)
+{
+    setsid();
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+        _exit(126);
+    for (const std::string &entry : env)
+        putenv(const_cast<char *>(entry.c_str()));
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+} // namespace
+
 ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd,
                           const std::vector<std::string> &env, const std::string &input)
 {
@@ -36,17 +57,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
             dup2(null_fd, 0);
             close(null_fd);
         }
-        setsid();
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(126);
-        for (const std::string &entry : env)
-            putenv(const_cast<char *>(entry.c_str()));
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        exec_in_session(argv, cwd, env);
     }
     close(in_pipe[0]);
     close(out_pipe[1]);
@@ -102,17 +113,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const
         dup2(null_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
-        setsid();
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(126);
-        for (const std::string &entry : env)
-            putenv(const_cast<char *>(entry.c_str()));
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        exec_in_session(argv, cwd, env);
     }
     close(out_fd);
     close(err_fd);

@@ -11,8 +11,10 @@
 #include "support/terminal.h"
 
 struct WizardRun {
+    explicit WizardRun(int cols = 80, int rows = 24) : term(cols, rows) {}
+
     PackageFixture pkg;
-    Terminal term{80, 24};
+    Terminal term;
 
     void start(const std::vector<std::string> &args = {}, const std::string &lang = "C.UTF-8")
     {

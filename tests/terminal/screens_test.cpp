@@ -85,78 +85,70 @@ TEST(Screens, EveryScreenAsTheReadmeShowsIt)
         EXPECT_EQ(masked(screen), masked(read_file(dir + "/" + name + ".txt"))) << "make screens writes them anew";
     };
 
-    {
+    // Each walk through the wizard: before each step the keys pressed and
+    // the tool let go on, then the text that tells the screen is there, and
+    // the picture's name (none: a screen on the way).
+    struct Step {
+        std::vector<std::string> keys;
+        std::string release;
+        std::string shown;
+        std::string name;
+    };
+    struct Walk {
+        std::string lang;
+        std::function<void(const PackageFixture &)> setup;
+        std::vector<Step> steps;
+    };
+    const Step welcome{{}, "", "Welcome to Tessaro Virtualization SDK Installer!", ""};
+    const Step licence{{"Enter"}, "", " Decline ", ""};
+    const Walk walks[] = {
+        {"C.UTF-8",
+         prepare,
+         {{{}, "", "Welcome to Tessaro Virtualization SDK Installer!", "01-welcome"},
+          {{"Enter"}, "", " Decline ", "02-licence"},
+          {{"BTab", "Enter"}, "", "Do you want to install them now?", "04-components-question"},
+          {{"Enter"}, "", "is in progress -", "05-package-wait"},
+          {{}, "packages", "45%", "06-progress"},
+          {{}, "files", "we recommend", "07-recommendation"},
+          {{"Enter"}, "", " Exit ", "08-finish"}}},
+        {"C.UTF-8",
+         [](const PackageFixture &pkg) {
+             prepare(pkg);
+             pkg.preinstall();
+         },
+         {welcome, {{"Enter"}, "", "Please select action to perform:", "03-action-choice"}}},
+        {"C.UTF-8",
+         [](const PackageFixture &pkg) {
+             prepare(pkg);
+             pkg.tool("installer/check_disk_space.sh", "echo 'There is not enough space on /usr/share: 1112 KiB are "
+                                                       "needed, 96 KiB are free.'\nexit 2\n");
+         },
+         {welcome, licence, {{"BTab", "Enter"}, "", "Not enough disk space", "09-not-enough-disk-space"}}},
+        {"C.UTF-8",
+         [](const PackageFixture &pkg) {
+             prepare(pkg);
+             pkg.tool("installer/pm.sh", "printf 'm libexample-runtime\\no libexample-doc\\n'\nexit 124\n");
+         },
+         {welcome, licence, {{"BTab", "Enter"}, "", "cannot detect package manager", "10-no-package-manager"}}},
+        {"de_DE.UTF-8",
+         [](const PackageFixture &pkg) { pkg.use_sample_backend(); },
+         {{{}, "", " Weiter > ", "11-welcome-de"},
+          {{"Enter"}, "", " Ablehnen ", "12-licence-de"},
+          {{"BTab", "Enter"}, "", " Beenden ", "13-finish-de"}}},
+    };
+    for (const Walk &walk : walks) {
         WizardRun run;
-        prepare(run.pkg);
-        run.start();
-        ASSERT_TRUE(run.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
-        shot("01-welcome", run.term);
-        run.term.press("Enter");
-        ASSERT_TRUE(run.term.wait_for(" Decline "));
-        shot("02-licence", run.term);
-        run.term.press("BTab");
-        run.term.press("Enter");
-        ASSERT_TRUE(run.term.wait_for("Do you want to install them now?"));
-        shot("04-components-question", run.term);
-        run.term.press("Enter");
-        ASSERT_TRUE(run.term.wait_for("is in progress -"));
-        shot("05-package-wait", run.term);
-        go(run.pkg, "packages");
-        ASSERT_TRUE(run.term.wait_for("45%"));
-        shot("06-progress", run.term);
-        go(run.pkg, "files");
-        ASSERT_TRUE(run.term.wait_for("we recommend"));
-        shot("07-recommendation", run.term);
-        run.term.press("Enter");
-        ASSERT_TRUE(run.term.wait_for(" Exit "));
-        shot("08-finish", run.term);
-        run.term.press("Enter");
-        EXPECT_EQ(run.term.wait_exit(), 0);
-    }
-    {
-        WizardRun installed;
-        prepare(installed.pkg);
-        installed.pkg.preinstall();
-        installed.start();
-        installed.welcome_next();
-        ASSERT_TRUE(installed.term.wait_for("Please select action to perform:"));
-        shot("03-action-choice", installed.term);
-    }
-    {
-        WizardRun short_of_space;
-        prepare(short_of_space.pkg);
-        short_of_space.pkg.tool("installer/check_disk_space.sh",
-                                "echo 'There is not enough space on /usr/share: 1112 KiB are needed, 96 KiB are "
-                                "free.'\nexit 2\n");
-        short_of_space.start();
-        short_of_space.welcome_next();
-        short_of_space.accept_licence();
-        ASSERT_TRUE(short_of_space.term.wait_for("Not enough disk space"));
-        shot("09-not-enough-disk-space", short_of_space.term);
-    }
-    {
-        WizardRun no_manager;
-        prepare(no_manager.pkg);
-        no_manager.pkg.tool("installer/pm.sh", "printf 'm libexample-runtime\\no libexample-doc\\n'\nexit 124\n");
-        no_manager.start();
-        no_manager.welcome_next();
-        no_manager.accept_licence();
-        ASSERT_TRUE(no_manager.term.wait_for("cannot detect package manager"));
-        shot("10-no-package-manager", no_manager.term);
-    }
-    {
-        WizardRun german;
-        german.pkg.use_sample_backend();
-        german.start({}, "de_DE.UTF-8");
-        ASSERT_TRUE(german.term.wait_for(" Weiter > "));
-        shot("11-welcome-de", german.term);
-        german.term.press("Enter");
-        ASSERT_TRUE(german.term.wait_for(" Ablehnen "));
-        shot("12-licence-de", german.term);
-        german.term.press("BTab");
-        german.term.press("Enter");
-        ASSERT_TRUE(german.term.wait_for(" Beenden "));
-        shot("13-finish-de", german.term);
+        walk.setup(run.pkg);
+        run.start({}, walk.lang);
+        for (const Step &step : walk.steps) {
+            for (const std::string &key : step.keys)
+                run.term.press(key);
+            if (!step.release.empty())
+                go(run.pkg, step.release);
+            ASSERT_TRUE(run.term.wait_for(step.shown)) << step.shown << run.term.screen();
+            if (!step.name.empty())
+                shot(step.name, run.term);
+        }
     }
     {
         PackageFixture pkg;
