@@ -223,8 +223,14 @@ void arm_fatal_signals()
     sigemptyset(&fatal.sa_mask);
     for (int sig : kFatalSignals)
         sigaddset(&fatal.sa_mask, sig);
-    for (int sig : kFatalSignals)
+    // A signal the installer was started with ignored (nohup) stays ignored,
+    // for the installer and its back end alike.
+    for (int sig : kFatalSignals) {
+        struct sigaction previous{};
+        if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
         sigaction(sig, &fatal, nullptr);
+    }
 
     // Processes of a back-end command whose parent has ended become the
     // installer's, so that a signal's handler can collect them itself and
@@ -276,6 +282,18 @@ void note_running_command(pid_t pid, const char *cmd)
 void note_progress_line_open(bool open)
 {
     state.line_open.store(open);
+}
+
+void reset_fatal_signals_in_child()
+{
+    struct sigaction restored{};
+    restored.sa_handler = SIG_DFL;
+    sigemptyset(&restored.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction current{};
+        if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaction(sig, &restored, nullptr);
+    }
 }
 
 FatalSignalsBlocked::FatalSignalsBlocked()

@@ -44,9 +44,18 @@ public:
     FatalSignalsBlocked(const FatalSignalsBlocked &) = delete;
     FatalSignalsBlocked &operator=(const FatalSignalsBlocked &) = delete;
 
+    // The mask from before, for a child to take on before its exec.
+    const sigset_t &previous() const { return previous_; }
+
 private:
     sigset_t previous_;
 };
+
+// In a child between fork and exec: the installer's own handlers go back to
+// the default actions before the fatal signals are unblocked, so that a
+// signal that arrives then ends the child, not as the installer would end.
+// Ignored signals stay ignored. Async-signal-safe.
+void reset_fatal_signals_in_child();
 
 // Seconds the handler waits for the interrupted command before it kills
 // the command's process group.

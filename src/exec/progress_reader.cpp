@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "core/log.h"

@@ -34,9 +34,8 @@ ShellChild::ShellChild(const char *cmd)
         } else {
             ::fcntl(STDOUT_FILENO, F_SETFD, 0);
         }
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        reset_fatal_signals_in_child();
+        ::sigprocmask(SIG_SETMASK, &blocked.previous(), nullptr);
         char shell[] = "sh";
         char option[] = "-c";
         char *const argv[] = {shell, option, const_cast<char *>(cmd), nullptr};

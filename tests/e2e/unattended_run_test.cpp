@@ -130,6 +130,26 @@ TEST(UnattendedInstall, FailedFirstHalfOfAnUpgradeStopsThere)
     EXPECT_NE(log.find(": Exiting with code 1\n"), std::string::npos);
 }
 
+// A signal the installer was started with ignored (nohup) stays ignored:
+// the run goes on and ends well.
+TEST(UnattendedInstall, SignalsIgnoredAtTheStartStayIgnored)
+{
+    PackageFixture pkg;
+    const std::string started = pkg.root() + "/started";
+    const std::string release = pkg.root() + "/release";
+    pkg.tool("installer-cli", kRecord + "touch " + sh_quote(started) + "\ni=0\nwhile [ ! -e " + sh_quote(release) +
+                                  " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\necho '[100%] Done'\n");
+    RunOptions nohup;
+    nohup.wrapper = {"sh", "-c", "trap '' HUP; exec \"$@\"", "sh"};
+    BackgroundProcess run(pkg.command({"-i"}, nohup), pkg.state());
+    ASSERT_TRUE(eventually([&] { return file_exists(started); }));
+    ASSERT_EQ(kill(run.pid(), SIGHUP), 0);
+    write_file(release, "");
+    ProcessResult r = run.wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(pkg.log().find("Received SIGHUP"), std::string::npos);
+}
+
 TEST(UnattendedRemove, RemovesWithoutLicenceDiskCheckOrPackages)
 {
     PackageFixture pkg;
