@@ -38,7 +38,7 @@ TEST(TerminalLine, ExactTextForEveryKindOfMessage)
         {50, "e\xcc\x81t\xc3\xa9", 79, " 50% e\xcc\x81t\xc3\xa9", 8},
         {50, "a\tb\x1b[2Jc\r\x7f" "d", 79, " 50% a b [2Jc  d", 16},
         {50, "a\x9b" "2J\x85x", 79, " 50% a 2J x", 11},
-        {50, "a\xc2\x9b" "2J\xc2\x80x", 79, " 50% a 2J x", 11},
+        {50, "a\xc2\x9b" "2J\xc2\x80\xc2\x9fx", 79, " 50% a 2J  x", 12},
         {50, "\xff\xfe|\xc0\xaf|\xed\xa0\x80|ab\xe4\xb8", 79, " 50%   |  |   |ab  ", 19},
         {40, times(wide, 30), 39, " 40% " + times(wide, 17), 39},
         {40, times(wide, 30), 38, " 40% " + times(wide, 16), 37},
