@@ -3,15 +3,11 @@
 #include <fcntl.h>
 #include <newt.h>
 #include <slang.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 
 #include "core/fatal_signals.h"
 #include "core/run_state.h"
