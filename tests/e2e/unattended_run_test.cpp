@@ -41,6 +41,14 @@ std::string calls_of(const PackageFixture &pkg)
     return text;
 }
 
+// An installer-cli that says it has started, then waits (at most 30 s) for
+// the test to release it.
+void pausing_installer_cli(const PackageFixture &pkg, const std::string &started, const std::string &release)
+{
+    pkg.tool("installer-cli", kRecord + "touch " + sh_quote(started) + "\ni=0\nwhile [ ! -e " + sh_quote(release) +
+                                  " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\necho '[100%] Done'\n");
+}
+
 RunOptions with_env(std::vector<std::string> env)
 {
     RunOptions options;
@@ -137,8 +145,7 @@ TEST(UnattendedInstall, SignalsIgnoredAtTheStartStayIgnored)
     PackageFixture pkg;
     const std::string started = pkg.root() + "/started";
     const std::string release = pkg.root() + "/release";
-    pkg.tool("installer-cli", kRecord + "touch " + sh_quote(started) + "\ni=0\nwhile [ ! -e " + sh_quote(release) +
-                                  " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\necho '[100%] Done'\n");
+    pausing_installer_cli(pkg, started, release);
     RunOptions nohup;
     nohup.wrapper = {"sh", "-c", "trap '' HUP; exec \"$@\"", "sh"};
     BackgroundProcess run(pkg.command({"-i"}, nohup), pkg.state());
@@ -396,8 +403,7 @@ TEST(StartUp, OneInstallerAtATime)
     PackageFixture pkg;
     const std::string started = pkg.root() + "/started";
     const std::string release = pkg.root() + "/release";
-    pkg.tool("installer-cli", kRecord + "touch " + sh_quote(started) + "\ni=0\nwhile [ ! -e " + sh_quote(release) +
-                                  " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\nexit 0\n");
+    pausing_installer_cli(pkg, started, release);
     {
         BackgroundProcess first(pkg.command({"-i"}), pkg.state());
         ASSERT_TRUE(eventually([&] { return file_exists(started); }));
