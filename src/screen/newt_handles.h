@@ -137,7 +137,7 @@ inline int button_bar_rows()
 inline newtComponent fitting_text_box(const Reflowed &flowed, int max_rows, int extra_rows = 0)
 {
     if (flowed.height > max_rows)
-        return text_box_for(flowed.text, flowed.width, 0, max_rows, extra_rows);
+        return scrolled_text_box(flowed.text, flowed.width, max_rows, extra_rows);
     newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height + extra_rows, NEWT_FLAG_WRAP);
     newtTextboxSetText(box, flowed.text.c_str());
     return box;

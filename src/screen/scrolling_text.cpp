@@ -1,9 +1,10 @@
 #include "screen/scrolling_text.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <vector>
+
+#include "screen/newt_handles.h"
 
 namespace {
 
@@ -45,19 +46,6 @@ std::vector<std::string> split_lines(const std::string &text)
         start = end + 1;
     }
     return lines;
-}
-
-std::string reflowed(const std::string &text, int width, int flex, int *out_width)
-{
-    std::string copy = text;
-    int w = 0;
-    int h = 0;
-    char *flowed = newtReflowText(copy.data(), width, flex, flex, &w, &h);
-    std::string result = flowed != nullptr ? flowed : "";
-    std::free(flowed);
-    if (out_width != nullptr)
-        *out_width = w;
-    return result;
 }
 
 void show_from(ScrollingText &text, int top)
@@ -118,26 +106,17 @@ ScrollingText *bind_to(newtComponent form)
 
 } // namespace
 
-newtComponent text_box_for(const std::string &text, int width, int flex, int max_rows, int extra_rows)
+newtComponent scrolled_text_box(const std::string &text, int width, int rows, int extra_rows)
 {
-    int flowed_width = 0;
-    std::string whole = reflowed(text, width, flex, &flowed_width);
-    std::vector<std::string> lines = split_lines(whole);
-    const int rows = std::max(1, static_cast<int>(lines.size()));
-    if (rows <= max_rows) {
-        newtComponent box = newtTextbox(-1, -1, flowed_width, rows + extra_rows, NEWT_FLAG_WRAP);
-        newtTextboxSetText(box, whole.c_str());
-        return box;
-    }
-    // Narrower by the bar's columns; the box keeps the width the whole text
-    // took, so that the dialog keeps its size.
-    std::vector<std::string> narrow = split_lines(reflowed(text, std::max(1, flowed_width - kBarColumns), 0, nullptr));
-    return scrolling_box(std::move(narrow), flowed_width, std::max(1, max_rows), extra_rows);
+    // Narrower by the bar's columns; the box keeps `width`, so that the
+    // dialog keeps its size.
+    std::vector<std::string> narrow = split_lines(reflow_text(text, std::max(1, width - kBarColumns), 0, 0).text);
+    return scrolling_box(std::move(narrow), width, std::max(1, rows), extra_rows);
 }
 
 newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows)
 {
-    const std::string whole = reflowed(text, wrap_width, 0, nullptr);
+    const std::string whole = reflow_text(text, wrap_width, 0, 0).text;
     std::vector<std::string> lines = split_lines(whole);
     if (static_cast<int>(lines.size()) <= rows) {
         newtComponent box = newtTextbox(0, 0, wrap_width + kBarColumns, rows, NEWT_FLAG_WRAP);

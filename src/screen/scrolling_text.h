@@ -10,11 +10,10 @@
 
 #include <string>
 
-// A wrapping text box `width` columns wide showing `text` (not yet
-// reflowed) in at most `max_rows` rows plus `extra_rows` blank ones. Fits:
-// the text reflowed at `width` (flexing as newtReflowText does with
-// `flex`), exactly as high as it is. Taller: `max_rows` high, scrolling.
-newtComponent text_box_for(const std::string &text, int width, int flex, int max_rows, int extra_rows = 0);
+// A text box `width` columns wide and `rows` high (plus `extra_rows`
+// blank ones) for a text taller than that: the text wrapped two columns
+// narrower, scrolling.
+newtComponent scrolled_text_box(const std::string &text, int width, int rows, int extra_rows = 0);
 
 // A box of a fixed size, `rows` high and two columns wider than the
 // `wrap_width` its text is wrapped at; the scroll bar, when the text is
