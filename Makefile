@@ -125,9 +125,10 @@ fuzz:
 	done
 
 # Small faults planted one at a time in a copy of the sources: which the
-# suite catches, by which test, and the score (not part of make test).
+# suite catches, by which test, and the score (not part of make test). The
+# hand-written list, or with SEED=n [COUNT=k] k faults generated at random.
 mutants: deps
-	python3 tests/mutation/mutants.py
+	python3 tests/mutation/mutants.py $(if $(SEED),--seed $(SEED) --count $(or $(COUNT),60))
 
 # Refreshes the message template from the sources and merges it into every
 # translation.

@@ -1,0 +1,268 @@
+"""Generated faults for make mutants: every place in the installer's
+sources, the sample back end's scripts, the packaging and the Ansible role
+where a standard mutation operator applies, and a seeded random choice of
+them.
+
+A site is one change to one line: (path, line number, line as it stands,
+line with the fault, operator). Operators by kind of file:
+
+  C++     relational and equality swapped (< <= > >= == !=), && <-> ||,
+          an integer constant +1 or -1, a condition negated (if, while),
+          a statement dropped
+  shell   a command dropped, a flag or a redirection dropped, a test
+          operator swapped (-lt -le -gt -ge -eq -ne = !=), && <-> ||,
+          a constant +1 or -1, a condition negated
+  YAML    a boolean flipped, a Jinja filter dropped, a when: condition
+          negated, and <-> or, == <-> !=, a constant +1 or -1
+"""
+import os
+import random
+import re
+
+SHELL_SCRIPTS = ["sample-sdk/installer-cli", "packaging/make-package.sh"]
+SHELL_DIRS = ["sample-sdk/installer", "deploy"]
+YAML_DIRS = ["deploy"]
+
+
+def source_files(root):
+    """The files mutated, each with its kind, in a fixed order."""
+    found = []
+    for top, _, names in os.walk(os.path.join(root, "src")):
+        found += [(os.path.join(top, n), "c++") for n in names if n.endswith((".cpp", ".h"))]
+    found += [(os.path.join(root, p), "shell") for p in SHELL_SCRIPTS]
+    for directory in SHELL_DIRS:
+        for top, _, names in os.walk(os.path.join(root, directory)):
+            found += [(os.path.join(top, n), "shell") for n in names if n.endswith(".sh")]
+    for directory in YAML_DIRS:
+        for top, _, names in os.walk(os.path.join(root, directory)):
+            found += [(os.path.join(top, n), "yaml") for n in names if n.endswith(".yml")]
+    return sorted((os.path.relpath(p, root), kind) for p, kind in found)
+
+
+def mask_cxx(line, in_comment):
+    """The line with the text of string and character literals and of
+    comments blanked, so operators are only found in code; and whether a
+    block comment is still open at its end."""
+    out = []
+    i = 0
+    quote = None
+    while i < len(line):
+        c = line[i]
+        if in_comment:
+            if line.startswith("*/", i):
+                in_comment = False
+                out.append("  ")
+                i += 2
+                continue
+            out.append(" ")
+        elif quote:
+            if c == "\\":
+                out.append("  ")
+                i += 2
+                continue
+            if c == quote:
+                quote = None
+                out.append(c)
+            else:
+                out.append(" ")
+        elif line.startswith("//", i):
+            out.append(" " * (len(line) - i))
+            break
+        elif line.startswith("/*", i):
+            in_comment = True
+            out.append("  ")
+            i += 2
+            continue
+        elif c in "\"'":
+            quote = c
+            out.append(c)
+        else:
+            out.append(c)
+        i += 1
+    return "".join(out)[: len(line)].ljust(len(line)), in_comment
+
+
+def mask_shell(line):
+    """The line with its comment blanked (quoted text stays: shell lines
+    carry their commands' flags in quotes too)."""
+    quote = None
+    for i, c in enumerate(line):
+        if quote:
+            if c == quote:
+                quote = None
+        elif c in "\"'":
+            quote = c
+        elif c == "#" and (i == 0 or line[i - 1] in " \t;"):
+            return line[:i].ljust(len(line))
+    return line
+
+
+def replace_at(line, start, end, text):
+    return line[:start] + text + line[end:]
+
+
+def matching_paren(masked, open_at):
+    depth = 0
+    for i in range(open_at, len(masked)):
+        if masked[i] == "(":
+            depth += 1
+        elif masked[i] == ")":
+            depth -= 1
+            if depth == 0:
+                return i
+    return None
+
+
+CXX_SWAPS = {" < ": [" <= ", " > "], " <= ": [" < "], " > ": [" >= ", " < "], " >= ": [" > "],
+             " == ": [" != "], " != ": [" == "], " && ": [" || "], " || ": [" && "]}
+DECLARATION = re.compile(r"^(?:(?:const|static|constexpr|struct|extern|inline|unsigned|volatile)\s+)*"
+                         r"[A-Za-z_][\w:]*(?:<[^;]*>)?[\s*&]+[A-Za-z_]\w*\s*(?:[=({\[;,]|$)")
+NOT_TYPES = ("return ", "delete ", "throw ", "else ", "goto ", "case ")
+NUMBER = re.compile(r"(?<![\w.])(\d+)(?![\w.'])")
+
+
+def constant_sites(line, masked, skip):
+    for match in NUMBER.finditer(masked):
+        if skip(masked, match.start(), match.end()):
+            continue
+        value = int(match.group(1))
+        for other in (value + 1, value - 1):
+            if other >= 0:
+                yield replace_at(line, match.start(), match.end(), str(other)), "constant %+d" % (other - value)
+
+
+def cxx_sites(lines):
+    in_comment = False
+    previous = ";"
+    for number, line in enumerate(lines, 1):
+        masked, in_comment = mask_cxx(line, in_comment)
+        code = masked.strip()
+        if not code or code.startswith("#"):
+            continue
+        for operator, replacements in CXX_SWAPS.items():
+            for match in re.finditer(re.escape(operator), masked):
+                for replacement in replacements:
+                    yield number, replace_at(line, match.start(), match.end(), replacement), \
+                        f"{operator.strip()} -> {replacement.strip()}"
+        for mutated, what in constant_sites(line, masked, lambda m, s, e: False):
+            yield number, mutated, what
+        for match in re.finditer(r"\b(if|while) \(", masked):
+            close = matching_paren(masked, match.end() - 1)
+            if close is not None:
+                inner = line[match.end():close]
+                yield number, replace_at(line, match.end(), close, f"!({inner})"), "condition negated"
+        statement_alone = previous.endswith((";", "{", "}", ":", ")")) and not previous.endswith("::")
+        declaration = DECLARATION.match(code) and not code.startswith(NOT_TYPES)
+        if statement_alone and code.endswith(";") and code != "};" and not declaration \
+                and not code.startswith(("return", "break", "continue", "case")):
+            indent = line[: len(line) - len(line.lstrip())]
+            yield number, indent + "{}", "statement dropped"
+        previous = code
+
+
+SHELL_TESTS = {"-lt": "-le", "-le": "-lt", "-gt": "-ge", "-ge": "-gt", "-eq": "-ne", "-ne": "-eq"}
+SHELL_KEYWORDS = ("if ", "then", "else", "elif ", "fi", "for ", "do", "done", "while ", "case ", "esac",
+                  ";;", "{", "}", "(", ")", "local ", "set ", "trap ", "exit", "return")
+REDIRECTION = re.compile(r"\s*(?:\d?>>?|<)\s*(?:&\d|\"[^\"]*\"|'[^']*'|[^\s;|&)]+)")
+FLAG = re.compile(r"(?<=\s)(?:--[a-z][-a-z]*(?:=\S+)?|-[a-zA-Z]+)(?=[\s\"';)]|$)")
+
+
+def shell_sites(lines):
+    continued = False
+    for number, line in enumerate(lines, 1):
+        masked = mask_shell(line)
+        code = masked.strip()
+        was_continued = continued
+        continued = code.endswith(("\\", "|", "&&", "||"))
+        if not code:
+            continue
+        for word, other in SHELL_TESTS.items():
+            for match in re.finditer(rf"(?<=\s){word}(?=\s)", masked):
+                yield number, replace_at(line, match.start(), match.end(), other), f"{word} -> {other}"
+        for operator, other in ((" = ", " != "), (" != ", " = "), (" && ", " || "), (" || ", " && ")):
+            for match in re.finditer(re.escape(operator), masked):
+                yield number, replace_at(line, match.start(), match.end(), other), \
+                    f"{operator.strip()} -> {other.strip()}"
+
+        def fd_number(m, start, end):
+            return (end < len(m) and m[end] in "<>&") or (start > 0 and m[start - 1] in "<>&$")
+        for mutated, what in constant_sites(line, masked, fd_number):
+            yield number, mutated, what
+        for match in re.finditer(r"(?<![\w-])(if|while|elif) (?!!)", masked):
+            yield number, replace_at(line, match.end(), match.end(), "! "), "condition negated"
+        for match in REDIRECTION.finditer(masked):
+            if "<<" in match.group(0) or match.group(0).strip().startswith("<("):
+                continue
+            yield number, replace_at(line, match.start(), match.end(), ""), "redirection dropped"
+        if "[" not in code and not code.startswith("#"):
+            for match in FLAG.finditer(masked):
+                yield number, replace_at(line, match.start() - 1, match.end(), ""), "flag dropped"
+        simple = not was_continued and not continued and not code.startswith(SHELL_KEYWORDS) \
+            and not code.endswith((")", "{", "(")) and "=" not in code.split(" ")[0]
+        if simple:
+            indent = line[: len(line) - len(line.lstrip())]
+            yield number, indent + ":", "command dropped"
+
+
+FILTER = re.compile(r"\s*\|\s*[a-z_]+(?:\([^()]*\))?")
+
+
+PROSE_KEYS = {"description", "short_description", "author", "license", "company", "galaxy_info"}
+
+
+def yaml_sites(lines):
+    parents = []
+    for number, line in enumerate(lines, 1):
+        code = line.strip()
+        if not code or code.startswith("#"):
+            continue
+        indent = len(line) - len(line.lstrip(" -"))
+        while parents and parents[-1][0] >= indent:
+            parents.pop()
+        key = re.match(r"\s*(?:- )*([\w.]+):(?:\s|$)", line)
+        if key:
+            parents.append((indent, key.group(1)))
+        if any(name in PROSE_KEYS for _, name in parents):
+            continue
+        for word, other in (("true", "false"), ("false", "true"), ("yes", "no"), ("no", "yes")):
+            for match in re.finditer(rf"(?<=: ){word}\b|(?<=- ){word}\b", line):
+                yield number, replace_at(line, match.start(), match.end(), other), f"{word} -> {other}"
+        for jinja in re.finditer(r"\{\{.*?\}\}", line):
+            for match in FILTER.finditer(line, jinja.start(), jinja.end()):
+                yield number, replace_at(line, match.start(), match.end(), ""), "filter dropped"
+        match = re.match(r"(\s*(?:- )?when: )(.+)$", line)
+        if match and not match.group(2).startswith(("|", ">")):
+            yield number, f"{match.group(1)}not ({match.group(2)})", "condition negated"
+            for f in FILTER.finditer(line, match.end(1)):
+                yield number, replace_at(line, f.start(), f.end(), ""), "filter dropped"
+        for operator, other in ((" and ", " or "), (" or ", " and "), (" == ", " != "), (" != ", " == ")):
+            for m in re.finditer(re.escape(operator), line):
+                yield number, replace_at(line, m.start(), m.end(), other), f"{operator.strip()} -> {other.strip()}"
+        for mutated, what in constant_sites(line, line, lambda m, s, e: False):
+            yield number, mutated, what
+
+
+SITES = {"c++": cxx_sites, "shell": shell_sites, "yaml": yaml_sites}
+
+
+def all_sites(root):
+    sites = []
+    for path, kind in source_files(root):
+        with open(os.path.join(root, path), encoding="utf-8") as source:
+            lines = source.read().split("\n")
+        for number, mutated, what in SITES[kind](lines):
+            if mutated != lines[number - 1]:
+                sites.append((path, number, lines[number - 1], mutated, what))
+    return sites
+
+
+def sample(root, seed):
+    """Every site in the order the seed gives: lines first chosen at random,
+    then one of the faults that apply at that line."""
+    by_line = {}
+    for site in all_sites(root):
+        by_line.setdefault((site[0], site[1]), []).append(site)
+    rng = random.Random(seed)
+    lines = sorted(by_line)
+    rng.shuffle(lines)
+    return [rng.choice(by_line[key]) for key in lines]
