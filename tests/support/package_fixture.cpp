@@ -43,6 +43,17 @@ void PackageFixture::tool(const std::string &rel, const std::string &body) const
     write(rel, "#!/bin/sh\n" + body, 0755);
 }
 
+std::string PackageFixture::gate(const std::string &name) const
+{
+    return "i=0; while [ ! -e " + sh_quote(root_ + "/gate-" + name) +
+           " ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\n";
+}
+
+void PackageFixture::open_gate(const std::string &name) const
+{
+    write("gate-" + name, "");
+}
+
 void PackageFixture::remove(const std::string &rel) const
 {
     fs::remove_all(root_ + "/" + rel);

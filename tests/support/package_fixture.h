@@ -30,6 +30,11 @@ public:
     // A shell script tool; `body` follows "#!/bin/sh".
     void tool(const std::string &rel, const std::string &body) const;
     void remove(const std::string &rel) const;
+    // Shell lines for a tool that waits (30 s at most) until the test opens
+    // the gate `name`: a tool's output is then on the screen for as long as
+    // the test needs it there.
+    std::string gate(const std::string &name) const;
+    void open_gate(const std::string &name) const;
 
     // Replaces the scripted tools by the sample package's real back end,
     // and adds its message catalogues.

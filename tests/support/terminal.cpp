@@ -37,9 +37,11 @@ void Terminal::start(const std::string &command, const std::vector<std::string> 
     // The status is recorded by a shell around the command: tmux does not
     // always collect a pane's exit status.
     // The terminal's settings after the command tell whether it was left
-    // usable.
-    args.push_back(command + "\nstatus=$?\nstty -a > " + sh_quote(dir_ / "stty") + " 2>&1\nprintf '%s\\n' \"$status\" > " +
-                   sh_quote(dir_ / "status"));
+    // usable. The status comes last, as the pane's title: tmux reads what
+    // the pane writes in order, so once it shows the title it shows
+    // everything the command wrote before it ended.
+    args.push_back(command + "\nstatus=$?\nstty -a > " + sh_quote(dir_ / "stty") +
+                   " 2>&1\nprintf '\\033]2;exited %s\\033\\\\' \"$status\"");
     // The first client starts the server, which keeps whatever descriptors
     // it was given: hand it none of ours.
     std::string line = "exec tmux -S " + sh_quote(socket_) + " -f " + sh_quote(config_);
@@ -120,9 +122,9 @@ int Terminal::wait_exit(std::chrono::milliseconds timeout) const
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() <= deadline) {
-        std::string status = read_file(dir_ / "status");
-        if (!status.empty() && status.back() == '\n')
-            return std::stoi(status);
+        std::string title = tmux({"display-message", "-p", "-t", "t", "#{pane_title}"});
+        if (title.rfind("exited ", 0) == 0)
+            return std::stoi(title.substr(7));
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
     return -1;
@@ -152,9 +154,13 @@ std::pair<int, int> Terminal::find(const std::string &text, bool last) const
 
 bool Terminal::cursor_on(const std::string &label, bool last) const
 {
-    auto [row, col] = find(label, last);
-    auto [x, y] = cursor();
-    return row >= 0 && y == row && x >= col - 2 && x < col + static_cast<int>(label.size()) + 2;
+    // A dialog's text can be on the screen before the cursor is placed:
+    // wait for the whole state.
+    return wait_until([&](const std::string &) {
+        auto [row, col] = find(label, last);
+        auto [x, y] = cursor();
+        return row >= 0 && y == row && x >= col - 2 && x < col + static_cast<int>(label.size()) + 2;
+    }, std::chrono::seconds(5));
 }
 
 bool Terminal::left_usable() const

@@ -49,8 +49,8 @@ public:
 
     // Row and column of the first occurrence of `text`, or (-1, -1).
     std::pair<int, int> find(const std::string &text, bool last = false) const;
-    // True when the cursor stands within the first (or last) occurrence of
-    // `label`.
+    // Waits (5 s at most) until the cursor stands within the first (or
+    // last) occurrence of `label`.
     bool cursor_on(const std::string &label, bool last = false) const;
 
 

@@ -106,12 +106,15 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
 {
     PackageFixture pkg;
     pkg.preinstall();
-    pkg.tool("installer-cli", "echo '[ 10%] Starting'\nsleep 0.4\necho '[ 60%] Copying the files of the SDK'\n"
-                              "sleep 0.4\necho '[100%] Done'\n");
+    pkg.tool("installer-cli", "echo '[ 10%] Starting'\necho '[ 60%] Copying the files of the SDK'\n"
+                              "case \" $* \" in *' -e '*) " + pkg.gate("first") + ";; *) " + pkg.gate("second") +
+                                  ";; esac\necho '[100%] Done'\n");
     Terminal term(60, 24);
     term.start(pkg.command_text({"-i"}));
     ASSERT_TRUE(term.wait_for(" 30% Copying the files of the SDK"));
+    pkg.open_gate("first");
     ASSERT_TRUE(term.wait_for(" 80% Copying the files of the SDK"));
+    pkg.open_gate("second");
     EXPECT_EQ(term.wait_exit(), 0);
     std::vector<std::string> rows = term.rows();
     auto [row, column] = term.find("100% Done");
