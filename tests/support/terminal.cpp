@@ -40,7 +40,8 @@ void Terminal::start(const std::string &command, const std::vector<std::string> 
     // usable. The status comes last, as the pane's title: tmux reads what
     // the pane writes in order, so once it shows the title it shows
     // everything the command wrote before it ended.
-    args.push_back(command + "\nstatus=$?\nstty -a > " + sh_quote(dir_ / "stty") +
+    args.push_back("stty -a > " + sh_quote(dir_ / "stty-before") + " 2>&1\n" + command + "\nstatus=$?\nstty -a > " +
+                   sh_quote(dir_ / "stty") +
                    " 2>&1\nprintf '\\033]2;exited %s\\033\\\\' \"$status\"");
     // The first client starts the server, which keeps whatever descriptors
     // it was given: hand it none of ours.
@@ -161,6 +162,12 @@ bool Terminal::cursor_on(const std::string &label, bool last) const
         auto [x, y] = cursor();
         return row >= 0 && y == row && x >= col - 2 && x < col + static_cast<int>(label.size()) + 2;
     }, std::chrono::seconds(5));
+}
+
+bool Terminal::left_as_found() const
+{
+    std::string after = read_file(dir_ / "stty");
+    return !after.empty() && after == read_file(dir_ / "stty-before");
 }
 
 bool Terminal::left_usable() const

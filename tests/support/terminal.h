@@ -46,6 +46,9 @@ public:
     // After the program ended: the terminal is back in its normal modes
     // (canonical input, echo, signals, output processing).
     bool left_usable() const;
+    // After the program ended: every setting of the terminal (stty -a) is
+    // as it was before the program started.
+    bool left_as_found() const;
 
     // Row and column of the first occurrence of `text`, or (-1, -1).
     std::pair<int, int> find(const std::string &text, bool last = false) const;

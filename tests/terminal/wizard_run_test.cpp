@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include "support/package_fixture.h"
 #include "support/terminal.h"
 #include "support/wizard_run.h"
@@ -192,39 +194,6 @@ TEST(WizardRun, SignalDuringADialogRestoresEverything)
     }
 }
 
-TEST(WizardRun, ResizesDuringAPackageInstallDoNotBreakIt)
-{
-    WizardRun run;
-    std::string started = run.pkg.root() + "/install-started";
-    run.pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo' ;;\n"
-                                              "--install) touch " + sh_quote(started) + "; sleep 2; echo 'o late'; "
-                                              "echo installed >> " + sh_quote(run.pkg.root() + "/calls.log") + " ;;\n"
-                                              "esac\nexit 0\n");
-    run.start();
-    run.welcome_next();
-    run.accept_licence();
-    ASSERT_TRUE(run.term.wait_for("Do you want to install them now?"));
-    run.term.press("Enter");
-    ASSERT_TRUE(run.term.wait_until([&](const std::string &) { return file_exists(started); }));
-    std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
-    ASSERT_FALSE(pid.empty());
-    // As many resize signals as a window being dragged sends, spread over
-    // the package manager's run.
-    for (int i = 0; i < 150; ++i) {
-        ASSERT_EQ(kill(std::stoi(pid), SIGWINCH), 0);
-        usleep(5000);
-    }
-    ASSERT_TRUE(run.term.wait_for("- late")) << run.term.screen();
-    EXPECT_NE(run.term.screen().find("Components installation"), std::string::npos);
-    run.term.press("Enter");
-    run.finish();
-    std::string log = run.pkg.log();
-    EXPECT_NE(log.find("--install sdk --lib-deps data/lib_deps --logfile /var/log/kestrane-sdk-install.log [0]\n"),
-              std::string::npos);
-    EXPECT_EQ(log.find("error in reading"), std::string::npos);
-    EXPECT_NE(run.pkg.calls().find("installed\n"), std::string::npos);
-}
-
 // After the terminal is resized, each following dialog is laid out and
 // drawn whole for the new size, larger or smaller.
 TEST(WizardRun, DialogsFollowTheTerminalSize)
@@ -260,6 +229,10 @@ TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)
     EXPECT_NE(run.pkg.log().find(": Failed to setup console printk level.\n"), std::string::npos);
 }
 
+// The terminal check: the screen is drawn only when keys can be read from
+// a terminal, standard output is one, and the terminal's type and size can
+// carry the screens. Otherwise the run ends with 1 before it changes
+// anything, and says why and how to run unattended.
 TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
 {
     PackageFixture pkg;
@@ -272,40 +245,46 @@ TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
     EXPECT_NE(pkg.log().find(": Exiting with code 1\n"), std::string::npos);
     EXPECT_EQ(pkg.printk(), "7 4 1 7\n");
 
-    // Terminal types the screen cannot be drawn on: one that cannot address
-    // the cursor, an unknown one, none.
-    for (const std::string type : {"TERM=dumb", "TERM=no-such-terminal", "TERM=", "-u TERM"}) {
-        Terminal term;
-        PackageFixture refused;
-        term.start("env " + type + " " + refused.command_text({}));
-        EXPECT_EQ(term.wait_exit(), 1) << type;
-        std::string log = refused.log();
-        EXPECT_TRUE(log.find("the terminal type '" + type.substr(5) + "' is not supported") != std::string::npos ||
-                    log.find("the terminal type (TERM) is not set") != std::string::npos)
-            << type << log;
-    }
-
-    // Terminals smaller than the screens need, by a column or a row, are
-    // refused as plainly; the smallest that is large enough draws them.
-    struct Size {
+    // On a terminal: what is redirected or set around the installer, the
+    // terminal's size, and why it is refused (empty: the screen is drawn).
+    struct Row {
+        std::string env;
+        std::string redirect;
         int cols;
         int rows;
-        bool refused;
+        std::string refusal;
     };
-    for (const Size size : {Size{69, 24, true}, Size{80, 15, true}, Size{40, 12, true}, Size{70, 16, false}}) {
-        WizardRun sized(size.cols, size.rows);
-        sized.start();
-        const std::string found = std::to_string(size.cols) + " columns and " + std::to_string(size.rows) + " rows";
-        if (size.refused) {
-            EXPECT_EQ(sized.term.wait_exit(), 1) << found;
-            EXPECT_NE(sized.pkg.log().find(": The installer cannot start its text screen: the terminal has " + found +
-                                           ", and the screens need at least 70 columns and 16 rows.\n"),
-                      std::string::npos)
-                << sized.pkg.log();
-            EXPECT_NE(sized.term.screen().find("Run it with -i"), std::string::npos) << sized.term.screen();
-        } else {
-            sized.cancel_at_welcome();
+    const std::string size_refusal = ", and the screens need at least 70 columns and 16 rows";
+    const Row table[] = {
+        {"TERM=dumb", "", 80, 24, "the terminal type 'dumb' is not supported"},
+        {"TERM=no-such-terminal", "", 80, 24, "the terminal type 'no-such-terminal' is not supported"},
+        {"TERM=", "", 80, 24, "the terminal type (TERM) is not set"},
+        {"-u TERM", "", 80, 24, "the terminal type (TERM) is not set"},
+        {"", " >output", 80, 24, "standard output is not a terminal"},
+        {"", " 2>errors", 80, 24, ""},
+        {"", "", 69, 24, "the terminal has 69 columns and 24 rows" + size_refusal},
+        {"", "", 80, 15, "the terminal has 80 columns and 15 rows" + size_refusal},
+        {"", "", 40, 12, "the terminal has 40 columns and 12 rows" + size_refusal},
+        {"", "", 70, 16, ""},
+    };
+    for (const Row &row : table) {
+        SCOPED_TRACE(row.env + row.redirect + " " + std::to_string(row.cols) + "x" + std::to_string(row.rows));
+        WizardRun run(row.cols, row.rows);
+        run.term.start("cd " + sh_quote(run.pkg.state()) + " && env " + row.env + " " + run.pkg.command_text({}) +
+                           row.redirect,
+                       {"LANG=C.UTF-8"});
+        if (row.refusal.empty()) {
+            run.cancel_at_welcome();
+            EXPECT_TRUE(run.term.left_as_found());
+            continue;
         }
+        EXPECT_EQ(run.term.wait_exit(), 1);
+        EXPECT_NE(run.pkg.log().find(": The installer cannot start its text screen: " + row.refusal + ".\n"),
+                  std::string::npos)
+            << run.pkg.log();
+        EXPECT_NE(run.term.screen().find("Run it with -i"), std::string::npos) << run.term.screen();
+        EXPECT_EQ(run.pkg.calls(), "");
+        EXPECT_TRUE(run.term.left_as_found());
     }
 }
 
@@ -367,72 +346,121 @@ TEST(WizardRun, OddPercentagesOnTheBar)
     EXPECT_TRUE(run.term.left_usable());
 }
 
-// A fatal signal during a long back-end step, in the wizard and in an
-// unattended run on a terminal: the step's whole command gets the signal
-// and is waited for (killed after the grace time when it ignores it); one
-// log entry names the signal and the command; nothing of the back end is
-// left to write after the run's last entry; the terminal, the console
-// level and the live progress line are left whole; the status is 128 +
-// the signal.
-TEST(WizardRun, SignalsStopTheRunningBackEndStep)
+// Each long back-end step (the package check, the package install, an
+// installer-cli run), in the wizard and in an unattended run on a
+// terminal, under the signals a host sends. Resizes, as many as dragging a
+// window sends: the step's output is read whole and the run finishes. A
+// fatal signal: the step's whole command gets it and is waited for (killed
+// after the grace time when it ignores it); one log entry, appended to the
+// log's history, names the signal and the command; nothing of the back end
+// writes after the run's last entry; the terminal is left exactly as it was
+// found (also when standard input was redirected), the console level
+// restored, the live progress line finished; the status is 128 + the
+// signal.
+TEST(WizardRun, LongStepsUnderSignalsAndResizes)
 {
+    enum Step { CHECK, INSTALL, CLI };
     struct Case {
         bool wizard;
-        const char *tool;
+        std::string redirect;
+        Step step;
         int sig;
         bool ignores;
-        const char *entry;
+        std::string entry;
     };
+    const std::string pm_install = "stopped the running command: ./installer/pm.sh --install sdk";
+    const std::string cli = "stopped the running command: ./installer-cli --verbose";
     const Case cases[] = {
-        {true, "installer/pm.sh", SIGTERM, false, "Received SIGTERM; stopped the running command: ./installer/pm.sh --install sdk"},
-        {true, "installer-cli", SIGHUP, false, "Received SIGHUP; stopped the running command: ./installer-cli --verbose"},
-        {false, "installer/pm.sh", SIGINT, false, "Received SIGINT; stopped the running command: ./installer/pm.sh --install sdk"},
-        {false, "installer-cli", SIGTERM, true,
+        {true, "", CHECK, SIGWINCH, false, ""},
+        {true, "", INSTALL, SIGWINCH, false, ""},
+        {true, "", CLI, SIGWINCH, false, ""},
+        {true, "", INSTALL, SIGTERM, false, "Received SIGTERM; " + pm_install},
+        {true, "", CLI, SIGHUP, false, "Received SIGHUP; " + cli},
+        {true, " </dev/null", CHECK, SIGHUP, false, "Received SIGHUP; stopped the running command: ./installer/pm.sh --check"},
+        {true, " </dev/null", CLI, SIGTERM, false, "Received SIGTERM; " + cli},
+        {false, "", INSTALL, SIGINT, false, "Received SIGINT; " + pm_install},
+        {false, "", CLI, SIGTERM, true,
          "Received SIGTERM; killed the running command after it did not stop within 5 seconds: ./installer-cli --verbose"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.tool) + " " + std::to_string(c.sig));
+        SCOPED_TRACE(std::string(c.wizard ? "wizard" : "-i") + c.redirect + " step " + std::to_string(c.step) +
+                     " signal " + std::to_string(c.sig));
         WizardRun run;
         const std::string started = run.pkg.root() + "/started";
         const std::string calls = sh_quote(run.pkg.root() + "/calls.log");
-        std::string busy = "echo $$ > " + sh_quote(started) + "\n" +
-                           (c.ignores ? "trap '' TERM HUP INT\n"
-                                      : "trap 'echo stopped >> " + calls + "; exit 1' TERM HUP INT\n") +
-                           "echo '[ 30%] Working'\ni=0; while [ $i -lt 1200 ]; do i=$((i + 1)); echo tick >> /var/log/kestrane-sdk-install.log; "
-                           "sleep 0.05; done\n";
-        if (std::string(c.tool) == "installer/pm.sh")
-            busy = "if [ \"$1\" = --check ]; then echo 'm libfoo'; exit 0; fi\n" + busy;
-        run.pkg.tool(c.tool, kRecord + busy);
-        if (c.wizard)
-            run.start();
-        else
-            run.term.start(run.pkg.command_text({"-i"}) + "; s=$?; echo AFTER; (exit $s)", {"LANG=C.UTF-8"});
+        const std::string history = "2026-01-01T00:00:00+0000: an earlier run\n";
+        write_file(run.pkg.state() + "/log/kestrane-sdk-install.log", history);
+        // The step says it has started, then writes to the log until the
+        // test opens its gate (or it is stopped).
+        const std::string busy =
+            "echo $$ > " + sh_quote(started) + "\n" +
+            (c.ignores ? "trap '' TERM HUP INT\n" : "trap 'echo stopped >> " + calls + "; exit 1' TERM HUP INT\n") +
+            (c.step == CHECK ? "" : "echo '[ 30%] Working'\n") + "i=0; while [ ! -e " + sh_quote(run.pkg.root() + "/gate-go") +
+            " ] && [ $i -lt 1200 ]; do i=$((i + 1)); echo tick >> /var/log/kestrane-sdk-install.log; sleep 0.05; done\n";
+        run.pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) " + (c.step == CHECK ? busy : "") +
+                                            (c.step == INSTALL ? "echo 'm libfoo'\n" : "") + ";;\n--install) " +
+                                            (c.step == INSTALL ? busy : "") + "echo 'o late'; echo installed >> " + calls +
+                                            " ;;\nesac\nexit 0\n");
+        // After its gate, installer-cli writes more than a pipe holds.
+        if (c.step == CLI)
+            run.pkg.tool("installer-cli", kRecord + busy + "i=0; while [ $i -lt 1000 ]; do i=$((i + 1)); "
+                                                          "echo \"[ 50%] $(printf '%0100d' $i)\"; done\necho '[ 90%] late'\n");
         if (c.wizard) {
+            run.term.start(run.pkg.command_text({}) + c.redirect, {"LANG=C.UTF-8"});
             run.welcome_next();
             run.accept_licence();
-            if (std::string(c.tool) == "installer/pm.sh") {
+            if (c.step == INSTALL) {
                 ASSERT_TRUE(run.term.wait_for("Do you want to install them now?"));
                 run.term.press("Enter");
             }
+        } else {
+            run.term.start(run.pkg.command_text({"-i"}) + "; s=$?; echo AFTER; (exit $s)", {"LANG=C.UTF-8"});
         }
         ASSERT_TRUE(run.term.wait_until([&](const std::string &) { return !read_file(started).empty(); }));
         std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
         ASSERT_FALSE(pid.empty());
-        ASSERT_EQ(kill(std::stoi(pid), c.sig), 0);
-        ASSERT_EQ(run.term.wait_exit(), 128 + c.sig) << run.term.screen();
-        EXPECT_NE(kill(std::stoi(read_file(started)), 0), 0);
-        std::string log = run.pkg.log();
-        EXPECT_NE(log.find(std::string(c.entry)), std::string::npos) << log;
-        const std::string last = ": Exiting with code " + std::to_string(128 + c.sig) + "\n";
-        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last) << log;
-        EXPECT_EQ(run.pkg.calls().find("stopped") != std::string::npos, !c.ignores);
+        std::string log;
+        if (c.sig == SIGWINCH) {
+            for (int i = 0; i < 150; ++i) {
+                ASSERT_EQ(kill(std::stoi(pid), SIGWINCH), 0);
+                usleep(5000);
+            }
+            run.pkg.open_gate("go");
+            if (c.step == INSTALL) {
+                ASSERT_TRUE(run.term.wait_for("- late")) << run.term.screen();
+                EXPECT_NE(run.term.screen().find("Components installation"), std::string::npos);
+                run.term.press("Enter");
+            }
+            run.finish();
+            log = run.pkg.log();
+            EXPECT_EQ(log.find("error in reading"), std::string::npos);
+            if (c.step == INSTALL) {
+                EXPECT_NE(log.find("--install sdk --lib-deps data/lib_deps --logfile /var/log/kestrane-sdk-install.log [0]\n"),
+                          std::string::npos);
+                EXPECT_NE(run.pkg.calls().find("installed\n"), std::string::npos);
+            }
+            if (c.step == CLI) {
+                EXPECT_TRUE(std::regex_search(log, std::regex("exec_with_progress: \\./installer-cli [^\n]* 0\n"))) << log;
+            }
+        } else {
+            ASSERT_EQ(kill(std::stoi(pid), c.sig), 0);
+            ASSERT_EQ(run.term.wait_exit(), 128 + c.sig) << run.term.screen();
+            EXPECT_NE(kill(std::stoi(read_file(started)), 0), 0);
+            log = run.pkg.log();
+            EXPECT_NE(log.find(c.entry), std::string::npos) << log;
+            const std::string last = ": Exiting with code " + std::to_string(128 + c.sig) + "\n";
+            EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last) << log;
+            EXPECT_EQ(run.pkg.calls().find("stopped") != std::string::npos, !c.ignores);
+            EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+        }
+        EXPECT_EQ(log.rfind(history, 0), 0u) << log;
         EXPECT_TRUE(run.term.left_usable());
-        EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+        EXPECT_TRUE(run.term.left_as_found());
         if (!c.wizard) {
             // Whatever the run printed last (the live progress line of
             // installer-cli) is finished with a line feed.
             EXPECT_EQ(run.term.find("AFTER").second, 0) << run.term.screen();
-            if (std::string(c.tool) == "installer-cli") {
+            if (c.step == CLI) {
                 EXPECT_EQ(run.term.find(" 30% Working").first + 1, run.term.find("AFTER").first) << run.term.screen();
             }
         }
