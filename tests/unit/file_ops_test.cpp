@@ -139,9 +139,9 @@ TEST(SetParam, RefusesWhatWouldBreakOutOfItsQuotes)
         EXPECT_EQ(set_param(conf, "INSTALL_DIR", value), 0) << value;
         EXPECT_EQ(read_file(conf), std::string("INSTALL_DIR=") + value + "\n") << value;
     }
-    EXPECT_EQ(set_param(conf, "a/b\\c", "1"), 0);
-    EXPECT_EQ(set_param(conf, "a/b\\c", "2"), 0);
-    EXPECT_EQ(read_file(conf), std::string("INSTALL_DIR=x&y/z\\\na/b\\c=2\n"));
+    EXPECT_EQ(set_param(conf, "a/b\\c&d", "1"), 0);
+    EXPECT_EQ(set_param(conf, "a/b\\c&d", "2"), 0);
+    EXPECT_EQ(read_file(conf), std::string("INSTALL_DIR=x&y/z\\\na/b\\c&d=2\n"));
     fs::remove(conf);
     std::string odd = dir / "my conf;touch pwned";
     EXPECT_EQ(set_param(odd, "KEY", "value with blanks"), 0);

@@ -165,6 +165,11 @@ TEST(MountTable, LineMatching)
     EXPECT_EQ(mount_line_fs_type(escaped, "/media/USB Stick\tx\\y"), "vfat");
     EXPECT_EQ(mount_line_device(escaped, "/media/USB"), std::nullopt);
     EXPECT_EQ(mount_table_unescape("a\\040b\\012\\134\\09\\"), "a b\n\\\\09\\");
+    // An escape that ends a field is decoded as well.
+    const char *at_end = "/dev/disk\\134 /media/USB\\040 vfat rw 0 0";
+    EXPECT_EQ(mount_line_device(at_end, "/media/USB "), "/dev/disk\\");
+    EXPECT_EQ(mount_line_fs_type(at_end, "/media/USB "), "vfat");
+    EXPECT_EQ(mount_table_unescape("a\\040"), "a ");
 }
 
 TEST(FileSystemClass, StatfsTypes)

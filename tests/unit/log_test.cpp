@@ -54,6 +54,24 @@ TEST(WriteLog, SignalHandlerTimestampEqualsStrftime)
             format_timestamp_signal_safe(got, sizeof got, when, local.tm_gmtoff);
             EXPECT_STREQ(got, expected) << zone << " " << when;
         }
+        // The log's own entries carry the same local time and offset, as
+        // the back end's tools write theirs.
+        LogPathGuard guard;
+        TempDir dir;
+        log_path = dir / "install.log";
+        const std::time_t before = std::time(nullptr);
+        write_log("entry\n");
+        const std::time_t after = std::time(nullptr);
+        std::vector<std::string> accepted;
+        for (std::time_t t : {before, after}) {
+            std::tm local{};
+            ASSERT_NE(localtime_r(&t, &local), nullptr);
+            char stamp[64];
+            ASSERT_GT(std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%T%z", &local), 0u);
+            accepted.push_back(std::string(stamp) + ": entry\n");
+        }
+        const std::string entry = read_file(*log_path);
+        EXPECT_TRUE(entry == accepted[0] || entry == accepted[1]) << zone << " " << entry << accepted[0];
     }
     if (saved != nullptr)
         setenv("TZ", saved_tz.c_str(), 1);
