@@ -3,6 +3,7 @@
 // progress line of an unattended run on a terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -31,8 +32,39 @@ TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
 #else
     const std::string tarball = PACKAGE_TARBALL;
     const std::string dir = tarball.substr(0, tarball.rfind('/'));
-    ProcessResult check = run_process({"sha256sum", "-c", tarball.substr(dir.size() + 1) + ".sha256"}, dir);
+    const std::string name = tarball.substr(dir.size() + 1, tarball.size() - dir.size() - 1 - 7);
+    // Checked as a user does it, with both files downloaded into a
+    // directory of their own.
+    TempDir downloads;
+    for (const std::string suffix : {".tar.gz", ".tar.gz.sha256"})
+        std::filesystem::copy_file(dir + "/" + name + suffix, downloads / (name + suffix));
+    ProcessResult check = run_process({"sha256sum", "-c", name + ".tar.gz.sha256"}, downloads.path());
     EXPECT_EQ(check.status, 0) << check.out << check.err;
+    EXPECT_EQ(check.out, name + ".tar.gz: OK\n");
+
+    // Every entry has root's numeric owner and the mode the package lists:
+    // the tools 0755, every other file 0644, every directory 0755.
+    std::istringstream listed_tools(read_file(std::string(SOURCE_DIR) + "/packaging/tools"));
+    std::vector<std::string> tools;
+    for (std::string line; std::getline(listed_tools, line);)
+        if (!line.empty() && line[0] != '#')
+            tools.push_back(name + "/" + line);
+    std::istringstream entries(run_process({"tar", "-tvzf", tarball}).out);
+    std::size_t tools_seen = 0;
+    for (std::string line; std::getline(entries, line);) {
+        std::istringstream fields(line);
+        std::string mode, owner, size, date, time, path;
+        fields >> mode >> owner >> size >> date >> time >> path;
+        const bool tool = std::find(tools.begin(), tools.end(), path) != tools.end();
+        tools_seen += tool ? 1 : 0;
+        const std::string expected = path == name + "/install" ? "lrwxrwxrwx"
+                                     : mode[0] == 'd'          ? "drwxr-xr-x"
+                                     : tool                    ? "-rwxr-xr-x"
+                                                               : "-rw-r--r--";
+        EXPECT_EQ(mode, expected) << line;
+        EXPECT_EQ(owner, "0/0") << line;
+    }
+    EXPECT_EQ(tools_seen, tools.size());
 
     // Staged afresh from the sources: what a build directory holds beyond
     // them (here a catalogue of a translation the sources no longer have)
@@ -41,7 +73,6 @@ TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
     std::filesystem::copy(std::string(SAMPLE_SDK_DIR) + "/resources", again / "resources",
                           std::filesystem::copy_options::recursive);
     write_file(again / "resources/xx/LC_MESSAGES/install.mo", "stale\n");
-    const std::string name = tarball.substr(dir.size() + 1, tarball.size() - dir.size() - 1 - 7);
     ProcessResult repacked = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
                                           std::string(SOURCE_DIR) + "/sample-sdk", again / "resources",
                                           SHIPPED_INSTALLER, name, again.path()});
