@@ -519,22 +519,119 @@ TEST(SampleBackEnd, ScratchFilesCannotBeHijacked)
         EXPECT_TRUE(entry.is_symlink()) << entry.path();
 }
 
-// Without any package manager the wrapper lists every package, mandatory
-// ones first, so that the installer can tell the administrator which to
-// install by hand.
-TEST(SampleBackEnd, WithoutAPackageManagerMandatoryPackagesComeFirst)
+// The wrapper lists the missing packages, mandatory ones first, as each
+// package manager answers; without any it lists every package, so that the
+// installer can tell the administrator which to install by hand.
+TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
 {
-    TempDir dir;
-    write_file(dir / "lib_deps", "o gzip\nm coreutils\no zstd\nm sed\n");
-    std::filesystem::create_directory(dir / "bin");
-    std::string grep = shell_output("command -v grep");
-    grep.pop_back();
-    std::filesystem::create_symlink(grep, dir / "bin/grep");
-    ProcessResult r = run_process({"/usr/bin/env", "PATH=" + dir / "bin", "/bin/sh",
-                                   std::string(SAMPLE_SDK_DIR) + "/installer/pm.sh", "--check", "sdk", "--lib-deps",
-                                   dir / "lib_deps"});
-    EXPECT_EQ(r.status, 124) << r.err;
-    EXPECT_EQ(r.out, "m coreutils\nm sed\no gzip\no zstd\n");
+    // Stubs that answer as the real tools do, on a host that has coreutils
+    // and gzip.
+    const std::string dpkg_query = "#!/bin/sh\nfor name; do :; done\ncase $name in coreutils|gzip) printf 'install ok "
+                                   "installed' ;; *) echo \"dpkg-query: no packages found matching $name\" >&2; exit 1 ;; "
+                                   "esac\n";
+    const std::string rpm = "#!/bin/sh\ncase $2 in coreutils|gzip) echo \"$2-9.1-1.x86_64\" ;; *) echo \"package $2 is "
+                            "not installed\"; exit 1 ;; esac\n";
+    const std::string present = "#!/bin/sh\nexit 0\n";
+    struct Row {
+        const char *manager;
+        std::vector<std::pair<std::string, std::string>> tools;
+        int status;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"none", {}, 124, "m coreutils\nm sed\no gzip\no zstd\n"},
+        {"apt", {{"dpkg-query", dpkg_query}, {"apt-get", present}}, 0, "m sed\no zstd\n"},
+        {"dnf", {{"rpm", rpm}, {"dnf", present}}, 0, "m sed\no zstd\n"},
+        {"zypper", {{"rpm", rpm}, {"zypper", present}}, 0, "m sed\no zstd\n"},
+    };
+    for (const Row &row : rows) {
+        TempDir dir;
+        write_file(dir / "lib_deps", "o gzip\nm coreutils\no zstd\nm sed\n");
+        std::filesystem::create_directory(dir / "bin");
+        std::string grep = shell_output("command -v grep");
+        grep.pop_back();
+        std::filesystem::create_symlink(grep, dir / "bin/grep");
+        for (const auto &[name, script] : row.tools)
+            write_file(dir / ("bin/" + name), script, 0755);
+        ProcessResult r = run_process({"/usr/bin/env", "PATH=" + dir / "bin", "/bin/sh",
+                                       std::string(SAMPLE_SDK_DIR) + "/installer/pm.sh", "--check", "sdk", "--lib-deps",
+                                       dir / "lib_deps"});
+        EXPECT_EQ(r.status, row.status) << row.manager << r.err;
+        EXPECT_EQ(r.out, row.out) << row.manager;
+    }
+}
+
+// The disk-space check needs the payload's size and 1 MiB more on each file
+// system it installs to, and compares that with the space available to it
+// (not what root's reserve adds to it).
+TEST(SampleBackEnd, DiskSpaceCheckComparesTheAvailableSpace)
+{
+    struct Row {
+        std::string share; // df's line for /usr/share: size, used, available
+        std::string etc;
+        int status;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"100000 1000 1124", "100000 1000 5000", 0, ""},
+        {"100000 1000 1123", "100000 1000 5000", 2,
+         "There is not enough space on /usr/share: 1124 KiB are needed, 1123 KiB are free.\n"},
+        {"100000 1000 50000", "100000 99990 10", 2, "There is not enough space on /etc: 1124 KiB are needed, 10 KiB are free.\n"},
+        {"100000 1000 50000", "", 1, "Cannot read the free space of /etc.\n"},
+    };
+    for (const Row &row : rows) {
+        TempDir stubs;
+        write_file(stubs / "du", "#!/bin/sh\nprintf '100\\tpayload\\n'\n", 0755);
+        std::string df = "#!/bin/sh\necho 'Filesystem 1024-blocks Used Available Capacity Mounted on'\ncase $2 in\n";
+        for (const auto &[target, figures] : {std::pair{"/usr/share", row.share}, std::pair{"/etc", row.etc}}) {
+            if (!figures.empty())
+                df += std::string(target) + ") echo '/dev/sda1 " + figures + " 50% " + target + "' ;;\n";
+        }
+        write_file(stubs / "df", df + "esac\n", 0755);
+        ProcessResult r = run_process({"/usr/bin/env", "PATH=" + stubs.path() + ":/usr/bin:/bin", "/bin/sh",
+                                       std::string(SAMPLE_SDK_DIR) + "/installer/check_disk_space.sh"});
+        EXPECT_EQ(r.status, row.status) << row.share << " " << row.etc;
+        EXPECT_EQ(r.out, row.out) << row.share << " " << row.etc;
+    }
+}
+
+// The back end's tools, stopped in the middle of their work by INT, TERM
+// or HUP sent to their process group (as the installer sends it), end with
+// 128 + the signal and leave no scratch file behind.
+TEST(SampleBackEnd, ToolsStopOnSignalsAndLeaveNoScratchFiles)
+{
+    for (const char *tool : {"installer-cli", "installer/pm.sh"}) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(std::string(tool) + " " + std::to_string(sig));
+            PackageFixture pkg;
+            pkg.use_sample_backend();
+            pkg.write("data/lib_deps", "m tessaro-missing\n");
+            TempDir hooks;
+            const std::string reached = hooks / "reached";
+            const std::string scratch = hooks / "tmp";
+            std::filesystem::create_directory(scratch);
+            // Where the work pauses: it records its process group first.
+            const std::string pause = "cut -d ' ' -f 5 /proc/$$/stat > " + sh_quote(reached) +
+                                      "; i=0; while [ $i -lt 1200 ]; do sleep 0.05; i=$((i + 1)); done";
+            write_file(hooks / "cp", "#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) " + pause +
+                                         " ;; esac\nexec /usr/bin/cp \"$@\"\n", 0755);
+            write_file(hooks / "dpkg-query", "#!/bin/sh\nexit 1\n", 0755);
+            write_file(hooks / "apt-get", "#!/bin/sh\n" + pause + "\n", 0755);
+            std::vector<std::string> args = {"PATH=" + hooks.path() + ":/usr/sbin:/usr/bin:/sbin:/bin",
+                                             "TMPDIR=" + scratch, "setsid", "-w", "/bin/sh", std::string("./") + tool};
+            for (const char *arg : std::string(tool) == "installer-cli"
+                                       ? std::vector<const char *>{"--progress", "-i", "Manifest"}
+                                       : std::vector<const char *>{"--install", "sdk", "--lib-deps", "data/lib_deps"})
+                args.push_back(arg);
+            RunOptions options;
+            options.program = "/usr/bin/env";
+            BackgroundProcess run(pkg.command(args, options), pkg.root());
+            ASSERT_TRUE(eventually([&] { return !read_file(reached).empty(); }));
+            ASSERT_EQ(kill(-std::stoi(read_file(reached)), sig), 0);
+            EXPECT_EQ(run.wait().status, 128 + sig);
+            EXPECT_TRUE(std::filesystem::is_empty(scratch));
+        }
+    }
 }
 
 // A failing back end says why in the log: its own error and that of the
