@@ -26,6 +26,11 @@ std::string cut_text(std::string text, std::size_t max = kTextMax);
 // printf-style formatting followed by the cut to `kTextMax` characters.
 std::string strprintf_cut(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// The length of the UTF-8 sequence that `text` starts with and its code
+// point; 0 when the bytes there are not one (a stray, overlong or cut
+// sequence, a surrogate, or beyond U+10FFFF).
+std::size_t decode_utf8(std::string_view text, unsigned &code);
+
 // True when `text` can stand on a shell command line as one word unquoted.
 bool is_shell_safe(std::string_view text);
 

@@ -3,18 +3,21 @@
 #pragma once
 
 #include <newt.h>
+#include <slang.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "core/text.h"
 #include "screen/scrolling_text.h"
 #include "screen/terminal_guard.h"
 
 // A window title cut to what the screen can frame: a window is at least as
 // wide as its title, and one wider than the screen loses its frame. Counts
-// characters, not bytes, and never cuts one in two.
+// the columns the characters take, not bytes, and never cuts one in two.
 inline std::string fitted_title(const char *title)
 {
     std::string text = title != nullptr ? title : "";
@@ -23,15 +26,24 @@ inline std::string fitted_title(const char *title)
     follow_terminal_size();
     newtGetScreenSize(&columns, &rows);
     const int limit = std::max(1, columns - 10);
+    // Display columns, not bytes or characters: a wide character takes two,
+    // and the title is never cut inside a character.
     int seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            continue;
-        if (seen == limit) {
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned code = 0;
+        std::size_t length = decode_utf8(std::string_view(text).substr(i), code);
+        int width = 1;
+        if (length == 0) {
+            length = 1;
+        } else if (code >= 0x80) {
+            width = std::max(0, SLwchar_wcwidth(code));
+        }
+        if (seen + width > limit) {
             text.resize(i);
             break;
         }
-        ++seen;
+        seen += width;
+        i += length;
     }
     return text;
 }

@@ -1,6 +1,8 @@
 // One screen routine run by the screen driver in a real terminal.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -42,3 +44,16 @@ public:
     TempDir dir;
     int status = -1;
 };
+
+// Every window on the screen lies between the header (the top row) and the
+// help line (the bottom row): neither holds any of a frame's characters.
+inline void expect_between_header_and_help_line(const Terminal &term, int rows)
+{
+    const std::vector<std::string> lines = term.rows();
+    for (int row : {0, rows - 1}) {
+        // Frame characters are U+2500 to U+257F: E2 94 xx and E2 95 xx.
+        const std::string &line = lines[static_cast<std::size_t>(row)];
+        EXPECT_EQ(line.find("\xe2\x94"), std::string::npos) << "row " << row << " of " << rows << ":\n" << term.screen();
+        EXPECT_EQ(line.find("\xe2\x95"), std::string::npos) << "row " << row << " of " << rows << ":\n" << term.screen();
+    }
+}

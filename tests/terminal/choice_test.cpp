@@ -57,7 +57,7 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
     for (int i = 1; i <= 40; ++i)
         text += "- package-number-" + std::to_string(i) + "\n";
     text += "Do you want to install them now?";
-    for (int rows : {24, 14}) {
+    for (int rows : {24, 16, 15, 14}) {
         for (const char *answer : {"Next", "Cancel"}) {
             ScreenRun run(80, rows);
             run.start({"scrChoise", "Component Installation", text, "1", "0"});
@@ -68,6 +68,7 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
             EXPECT_GE(next.first, 0) << rows << run.term.screen();
             EXPECT_GE(run.term.find("Cancel").first, 0) << rows;
             EXPECT_LT(run.term.find("\xe2\x94\x94").first, rows - 1) << rows << run.term.screen();  // bottom frame
+            expect_between_header_and_help_line(run.term, rows);
             EXPECT_TRUE(run.term.cursor_on("Next >")) << rows;
             // The list scrolls, and its scroll bar says so.
             auto up = run.term.find("\xe2\x86\x91");
@@ -91,14 +92,25 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
         }
     }
 
-    ScreenRun titled(80, 14);
-    titled.start({"scrChoise", std::string(100, 'T'), "Short question?", "1", "0"});
-    ASSERT_TRUE(titled.term.wait_for("Short question?"));
-    auto top = titled.term.find("\xe2\x94\x8c");  // the frame's top left corner
-    ASSERT_GE(top.first, 0) << titled.term.screen();
-    EXPECT_NE(titled.term.rows()[top.first].find("\xe2\x94\x90"), std::string::npos) << titled.term.screen();
-    titled.term.press("Enter");
-    EXPECT_EQ(titled.finish(), "RESULT=1\n");
+    // Titles longer than the screen are cut by characters (never inside
+    // one), and the window keeps both its top corners.
+    for (const std::string letter : {"T", "\xc3\x9c", "\xe4\xb8\xad"}) {
+        std::string long_title;
+        for (int i = 0; i < 100; ++i)
+            long_title += letter;
+        ScreenRun titled(80, 14);
+        titled.start({"scrChoise", long_title, "Short question?", "1", "0"});
+        ASSERT_TRUE(titled.term.wait_for("Short question?"));
+        auto top = titled.term.find("\xe2\x94\x8c");  // the frame's top left corner
+        ASSERT_GE(top.first, 0) << titled.term.screen();
+        const std::string frame = titled.term.rows()[top.first];
+        EXPECT_NE(frame.find("\xe2\x94\x90"), std::string::npos) << titled.term.screen();
+        EXPECT_NE(frame.find(letter + letter + letter), std::string::npos) << frame;
+        EXPECT_EQ(frame.find("\xef\xbf\xbd"), std::string::npos) << frame;  // a replacement character
+        expect_between_header_and_help_line(titled.term, 14);
+        titled.term.press("Enter");
+        EXPECT_EQ(titled.finish(), "RESULT=1\n");
+    }
 }
 
 TEST(ScrChoise, CancelFocusedTakesCancelAtOnce)

@@ -74,6 +74,17 @@ TEST(MessageBoxes, TallTextsScrollInSixRows)
     EXPECT_NE(run.term.screen().find("Message"), std::string::npos);
     run.term.press("Enter");
     EXPECT_EQ(run.finish(), "RESULT=0\n");
+    // On the smallest terminals the box gives up rows, never the header or
+    // the help line.
+    for (int rows : {16, 15, 14}) {
+        ScreenRun small(80, rows);
+        small.start({"show_message", seven, "Ok"});
+        ASSERT_TRUE(small.term.wait_for("Line1")) << rows;
+        EXPECT_TRUE(small.term.cursor_on(" Ok ")) << rows;
+        expect_between_header_and_help_line(small.term, rows);
+        small.term.press("Enter");
+        EXPECT_EQ(small.finish(), "RESULT=0\n") << rows;
+    }
 
     ScreenRun six;
     six.start({"show_message2", "L1\nL2\nL3\nL4\nL5\nL6", "Close", "Own title"});
@@ -127,13 +138,14 @@ TEST(ErrorDialog, TallMessagesScrollWithTheButtonOnScreen)
                           "and rerun Tessaro SDK installation:";
     for (int i = 1; i <= 40; ++i)
         message += "\n- package-number-" + std::to_string(i);
-    for (int rows : {24, 14}) {
+    for (int rows : {24, 16, 15, 14}) {
         ScreenRun run(80, rows);
         run.start({"Error", message});
         ASSERT_TRUE(run.term.wait_for("Installer cannot detect package manager")) << rows;
         EXPECT_GE(run.term.find("Error").first, 1) << rows << run.term.screen();
         EXPECT_TRUE(run.term.cursor_on(" Exit ")) << rows << run.term.screen();
         EXPECT_LT(run.term.find("\xe2\x94\x94", true).first, rows - 1) << rows << run.term.screen();
+        expect_between_header_and_help_line(run.term, rows);
         run.term.press("Enter");
         EXPECT_EQ(run.finish(), "") << rows;
         EXPECT_EQ(run.status, 1) << rows;
