@@ -117,7 +117,18 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     write_file(elsewhere / (name + ".tar.gz.sha256"), std::string(64, '0') + "  " + name + ".tar.gz\n");
     badsum.vars = "tessaro_sdk_package=" + elsewhere / (name + ".tar.gz");
 
-    std::vector<TestHost *> hosts = {&fresh, &older, &full, &locked, &user, &badsum};
+    // Given a package of its own whose installer ends with a usage error.
+    TestHost usage("usage", fleet.keys());
+    TempDir own;
+    fs::create_directories(own / "x");
+    ASSERT_EQ(run_process({"tar", "-xzf", PACKAGE_TARBALL, "-C", own / "x"}).status, 0);
+    write_file(own / ("x/" + name + "/installer/install"), "#!/bin/sh\necho 'install: unknown option -i' >&2\nexit 2\n",
+               0755);
+    ASSERT_EQ(run_process({"tar", "-czf", own / (name + ".tar.gz"), "-C", own / "x", name}).status, 0);
+    ASSERT_EQ(run_process({"sh", "-c", "sha256sum " + name + ".tar.gz > " + name + ".tar.gz.sha256"}, own.path()).status, 0);
+    usage.vars = "tessaro_sdk_package=" + own / (name + ".tar.gz");
+
+    std::vector<TestHost *> hosts = {&fresh, &older, &full, &locked, &user, &badsum, &usage};
     for (TestHost *host : hosts)
         ASSERT_TRUE(host->wait_ready()) << host->name();
     const std::string not_root = "must run as root on user (it runs as uid 1000): connect as root, or add --become";
@@ -130,7 +141,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                  {"older", 1, 0, "\"msg\": \"would upgrade " + name + "\""},
                  {"full", 1, 0, ""},
                  {"user", 0, 1, not_root},
-                 {"badsum", 0, 1, mismatch}},
+                 {"badsum", 0, 1, mismatch},
+                 {"usage", 1, 0, "\"msg\": \"would install " + name + "\""}},
                 "check mode");
     for (TestHost *host : hosts)
         EXPECT_EQ(host->runs(), 0) << host->name();
@@ -143,7 +155,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                  {"full", 0, 1, "not enough disk space: There is not enough space on /usr/share"},
                  {"locked", 0, 1, "the installer failed: "},
                  {"user", 0, 1, not_root},
-                 {"badsum", 0, 1, mismatch}},
+                 {"badsum", 0, 1, mismatch},
+                 {"usage", 0, 1, "usage or privilege error: install: unknown option -i"}},
                 "install");
     EXPECT_TRUE(fresh.host.sdk_installed());
     EXPECT_TRUE(older.host.sdk_installed());
@@ -162,7 +175,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     EXPECT_TRUE(fs::is_symlink(vartmp + "/tessaro-sdk"));
     EXPECT_EQ(read_file(vartmp + "/tessaro-sdk.UserPlantd/keep"), "mine\n");
     EXPECT_EQ(private_dirs(older), std::vector<std::string>{});
-    for (TestHost *host : {&full, &locked})
+    for (TestHost *host : {&full, &locked, &usage})
         EXPECT_EQ(private_dirs(*host), std::vector<std::string>{}) << host->name();
 
     // Again: the installed hosts run nothing, the failed ones fail the same
@@ -172,7 +185,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                 {{"fresh", 0, 0, ""},
                  {"older", 0, 0, ""},
                  {"full", 0, 1, "not enough disk space"},
-                 {"locked", 0, 1, "the installer failed: "}},
+                 {"locked", 0, 1, "the installer failed: "},
+                 {"usage", 0, 1, "usage or privilege error"}},
                 "up to date");
     EXPECT_EQ(fresh.runs(), 1);
     EXPECT_EQ(older.runs(), 1);
