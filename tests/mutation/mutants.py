@@ -177,7 +177,7 @@ def judge(copy, build, path, log):
         return None
     for phase, selection in (FLEET_PHASES if path.startswith("deploy/") else PHASES):
         for attempt in (1, 2):
-            result = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", "300",
+            result = subprocess.run(["ctest", "--test-dir", build, "-j3", "--timeout", "300",
                                      "--stop-on-failure", "--output-on-failure"] + selection,
                                     cwd=copy, capture_output=True, text=True)
             log.write(result.stdout)
