@@ -474,6 +474,7 @@ TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("completed updating"), std::string::npos);
     EXPECT_EQ(read_file(conf), "LOG_LEVEL=debug\n");
+    EXPECT_NE(pkg.log().find("installer-cli: keeping /etc/kestrane-sdk/sdk.conf\n"), std::string::npos);
     EXPECT_TRUE(pkg.sdk_installed());
 
     r = pkg.run({"-r"});

@@ -174,9 +174,18 @@ TEST(MountTable, LineMatching)
 
 TEST(FileSystemClass, StatfsTypes)
 {
+    LogToTemp log;
     EXPECT_EQ(is_isofs("/proc"), 0);
     EXPECT_EQ(is_nonlocal("/proc"), 1);
+    EXPECT_EQ(log.log(), "");
+    // A path that cannot be looked at is neither, and the log says why.
     EXPECT_EQ(is_nonlocal("/does/not/exist"), 0);
+    EXPECT_EQ(is_isofs("/does/not/exist"), 0);
+    const std::string why = "Can't statfs: No such file or directory /does/not/exist.\n";
+    const std::string logged = log.log();
+    const std::size_t first = logged.find(why);
+    ASSERT_NE(first, std::string::npos) << logged;
+    EXPECT_NE(logged.find(why, first + 1), std::string::npos) << logged;
 }
 
 // The program's path is the file that runs, whatever argv[0] says: a link

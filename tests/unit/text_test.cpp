@@ -65,3 +65,36 @@ TEST(TextCut, CutsAt4095Characters)
     EXPECT_EQ(cut_text(std::string(4095, 'c')).size(), 4095u);
     EXPECT_EQ(cut_text(std::string(4096, 'c')).size(), 4095u);
 }
+
+// One UTF-8 sequence: its length and code point, or 0 for what is not one,
+// judged by the bytes in view alone (never those that follow it).
+TEST(DecodeUtf8, LengthAndCodePointOrZero)
+{
+    const std::string text = "a\xc3\xbc\xe4\xb8\xad\xf0\x9f\x98\x80";
+    struct Case {
+        std::string_view bytes;
+        std::size_t length;
+        unsigned code;
+    };
+    const Case cases[] = {
+        {std::string_view(text).substr(0, 1), 1, 'a'},
+        {std::string_view(text).substr(1), 2, 0xFC},
+        {std::string_view(text).substr(3), 3, 0x4E2D},
+        {std::string_view(text).substr(6), 4, 0x1F600},
+        {std::string_view(text).substr(3, 2), 0, 0},  // cut: its last byte is out of view
+        {std::string_view(text).substr(4), 0, 0},     // a continuation byte alone
+        {"\xc0\xaf", 0, 0},                           // overlong
+        {"\xed\xa0\x80", 0, 0},                       // a surrogate
+        {"\xf4\x90\x80\x80", 0, 0},                   // beyond U+10FFFF
+        {"\xc3\x28", 0, 0},                           // not followed by a continuation byte
+        {"", 0, 0},
+    };
+    for (const Case &c : cases) {
+        unsigned code = 0;
+        const std::size_t length = decode_utf8(c.bytes, code);
+        EXPECT_EQ(length, c.length) << testing::PrintToString(std::string(c.bytes));
+        if (c.length != 0) {
+            EXPECT_EQ(code, c.code) << testing::PrintToString(std::string(c.bytes));
+        }
+    }
+}
