@@ -47,11 +47,12 @@ package: build-deps
 	$(MAKE) build
 	@cd $(BUILD) && ls tessaro-virtualization-sdk-*-x86_64.tar.gz* && sha256sum -c tessaro-virtualization-sdk-*-x86_64.tar.gz.sha256
 
-# The pictures of the wizard's screens that the README shows, taken anew
-# from the real program in a terminal.
+# The pictures of the wizard's screens that the README shows, and of every
+# other dialog, taken anew from the real program in a terminal.
 screens: deps
 	$(MAKE) build
-	SCREENS_WRITE=$(CURDIR)/docs/screens $(BUILD)/tests/terminal_tests --gtest_filter='Screens.*'
+	SCREENS_WRITE=$(CURDIR)/docs/screens DIALOGS_WRITE=$(CURDIR)/tests/terminal/dialogs \
+		$(BUILD)/tests/terminal_tests --gtest_filter='Screens.*'
 
 test: deps
 	$(MAKE) unit-test

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/package_fixture.h"
+#include "support/screen_run.h"
 #include "support/terminal.h"
 #include "support/wizard_run.h"
 
@@ -171,4 +172,60 @@ TEST(Screens, EveryScreenAsTheReadmeShowsIt)
         EXPECT_NE(readme.find("```\n" + screen + "```\n"), std::string::npos) << name;
     }
     EXPECT_EQ(taken.size(), 14u);
+}
+
+// Every other dialog as it is drawn at 80x24, compared with its picture in
+// tests/terminal/dialogs (DIALOGS_WRITE names the directory to write them
+// to instead): the routine and its arguments, a text that tells the dialog
+// is up, and the picture's name.
+TEST(Screens, EveryDialogAsDrawn)
+{
+    const char *write_to = std::getenv("DIALOGS_WRITE");
+    const std::string dir = write_to != nullptr ? write_to : std::string(SOURCE_DIR) + "/tests/terminal/dialogs";
+    struct Row {
+        std::vector<std::string> args;
+        std::string shown;
+        std::string name;
+    };
+    const Row rows[] = {
+        {{"baseDialog", "Caption", "Text above", "Text below", " First ", " Second ", "1"}, "Text below", "base-dialog"},
+        {{"baseDialogWidget", "Two", "Question?", "-", "First", "Second", "1"}, "WIDGET-IN-THE-MIDDLE", "base-dialog-widget"},
+        {{"header", "The Header Text"}, "Header shown", "header"},
+        {{"Cancel"}, "Are you sure you want to cancel?", "cancel"},
+        {{"Error", "Something failed: the reason."}, "the reason.", "error"},
+        {{"show_message", "Line1\nLine2\nLine3\nLine4\nLine5\nLine6\nLine7", "Ok"}, "Line1", "message-tall"},
+        {{"show_message2", "L1\nL2\nL3", "Close", "Own title"}, "Own title", "message-titled"},
+        {{"show_strmessage", "Ten chars!", "Ok"}, "Ten chars!", "message-short"},
+        {{"scrChoise", "Question Title", "Shall we go on with this?", "1", "0"}, "Shall we go on", "choice"},
+        {{"scrChoiseRetry", "Error", "Another package manager runs.", "1"}, "Another package", "choice-retry"},
+        {{"scrChoiseNextSkipCancel", "Conflict", "A conflicting product is installed.", "1"}, "A conflicting", "choice-skip"},
+        {{"scrSelectAction", "Action", "Please select action to perform: ", "Upgrade", "1", "Remove", "2"}, "Remove",
+         "select-action"},
+        {{"scrSelectComponents", "Components", "Choose one:", "Alpha", "7", "Beta", "3", "Gamma", "9"}, "Gamma",
+         "select-components"},
+        {{"srcSelectInstType", "Installation type"}, "Installation type", "select-type"},
+        {{"scrChoiceCd"}, "from optional CD", "choice-cd"},
+        {{"scrFinished", "Done Title", "All finished.", "1", "1"}, "All finished.", "finished-reboot"},
+        {{"scrFinishedWithCheckBox", "Removed", "The product is gone.", "Also remove settings", "1", "0", "0"},
+         "Also remove settings", "finished-checkbox"},
+        {{"winStatus", "Busy", "Removing the old version"}, "Status shown", "status"},
+        {{"prep", "installing", "42"}, "Bar shown", "progress-bar"},
+        {{"winProgress", "Package progress window", "30", "60"}, "Package window shown", "package-window"},
+        {{"missedPackages", "pkg-a", "pkg-b", "pkg-c"}, "pkg-c", "missed-packages"},
+        {{"WrongProxyCredentialsMessage"}, "and password you entered.", "proxy-wrong"},
+        {{"getProxyUserPassInput", "Proxy"}, "User Name:", "proxy-credentials"},
+        {{"ask_xen_installation"}, "Migrate Xen virtual machines only", "xen"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScreenRun run;
+        run.start(row.args);
+        ASSERT_TRUE(run.term.wait_for(row.shown)) << run.term.screen();
+        const std::string screen = settled(run.term);
+        if (write_to != nullptr) {
+            write_file(dir + "/" + row.name + ".txt", screen);
+            continue;
+        }
+        EXPECT_EQ(screen, read_file(dir + "/" + row.name + ".txt")) << "make screens writes them anew";
+    }
 }
