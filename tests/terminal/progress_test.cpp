@@ -6,11 +6,14 @@
 TEST(WaitAnimation, SpinnerFramesWhileTheCommandRuns)
 {
     ScreenRun run;
-    run.start({"wait", "sleep 1.5", "Installing the packages"});
+    const std::string gate = run.dir / "gate";
+    run.start({"wait", "i=0; while [ ! -e " + sh_quote(gate) + " ] && [ $i -lt 1500 ]; do sleep 0.02; i=$((i + 1)); done",
+               "Installing the packages"});
     ASSERT_TRUE(run.term.wait_for("Installing the packages /"));
     ASSERT_TRUE(run.term.wait_for("Installing the packages -"));
     ASSERT_TRUE(run.term.wait_for("Installing the packages \\"));
     ASSERT_TRUE(run.term.wait_for("Installing the packages |"));
+    write_file(gate, "");
     EXPECT_EQ(run.finish(), "RESULT=0\n");
 }
 

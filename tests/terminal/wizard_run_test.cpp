@@ -20,7 +20,8 @@ const std::string kRecord = "echo \"$(basename \"$0\") $*\" >> \"$(cd \"$(dirnam
 TEST(WizardRun, FreshInstallFromWelcomeToFinish)
 {
     WizardRun run;
-    run.pkg.tool("installer-cli", kRecord + "echo '[ 10%] Starting'\nsleep 0.6\necho '[ 60%] Copying'\nsleep 0.6\necho '[100%] Done'\n");
+    run.pkg.tool("installer-cli", kRecord + "echo '[ 10%] Starting'\necho '[ 60%] Copying'\n" + run.pkg.gate("copied") +
+                                      "echo '[100%] Done'\n");
     run.start();
     ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK 3.1 Installer - "));
     EXPECT_EQ(run.term.rows()[0].rfind("Tessaro Virtualization SDK 3.1 Installer - ", 0), 0u);
@@ -32,6 +33,7 @@ TEST(WizardRun, FreshInstallFromWelcomeToFinish)
     run.accept_licence();
     ASSERT_TRUE(run.term.wait_for("60%"));
     EXPECT_NE(run.term.screen().find("installing"), std::string::npos);
+    run.pkg.open_gate("copied");
     ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK Installation Completed"));
     EXPECT_NE(run.term.screen().find("You have successfully completed installing Tessaro"), std::string::npos);
     EXPECT_EQ(run.term.screen().find("Reboot"), std::string::npos);
