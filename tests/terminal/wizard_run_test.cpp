@@ -361,28 +361,35 @@ TEST(WizardRun, OddPercentagesOnTheBar)
 // signal.
 TEST(WizardRun, LongStepsUnderSignalsAndResizes)
 {
-    enum Step { CHECK, INSTALL, CLI };
+    // CLI: installer-cli's run of an installation, UPGRADE: its second run
+    // of an upgrade (after a first run with a longer command line).
+    enum Step { CHECK, INSTALL, CLI, UPGRADE };
     struct Case {
         bool wizard;
         std::string redirect;
         Step step;
         int sig;
         bool ignores;
-        std::string entry;
+        std::string entry; // the whole log entry, after its timestamp
     };
-    const std::string pm_install = "stopped the running command: ./installer/pm.sh --install sdk";
-    const std::string cli = "stopped the running command: ./installer-cli --verbose";
+    const std::string stopped = "; stopped the running command: ";
+    const std::string pm_install =
+        "./installer/pm.sh --install sdk --lib-deps data/lib_deps --logfile /var/log/kestrane-sdk-install.log\n";
+    const std::string cli = "./installer-cli --verbose --logfile=/var/log/kestrane-sdk-install.log --progress "
+                            "--define=\"kversion=$(uname -r)\"     -i Manifest 2>&1\n";
     const Case cases[] = {
         {true, "", CHECK, SIGWINCH, false, ""},
         {true, "", INSTALL, SIGWINCH, false, ""},
         {true, "", CLI, SIGWINCH, false, ""},
-        {true, "", INSTALL, SIGTERM, false, "Received SIGTERM; " + pm_install},
-        {true, "", CLI, SIGHUP, false, "Received SIGHUP; " + cli},
-        {true, " </dev/null", CHECK, SIGHUP, false, "Received SIGHUP; stopped the running command: ./installer/pm.sh --check"},
-        {true, " </dev/null", CLI, SIGTERM, false, "Received SIGTERM; " + cli},
-        {false, "", INSTALL, SIGINT, false, "Received SIGINT; " + pm_install},
+        {true, "", INSTALL, SIGTERM, false, "Received SIGTERM" + stopped + pm_install},
+        {true, "", CLI, SIGHUP, false, "Received SIGHUP" + stopped + cli},
+        {true, " </dev/null", CHECK, SIGHUP, false,
+         "Received SIGHUP" + stopped + "./installer/pm.sh --check sdk --lib-deps data/lib_deps\n"},
+        {true, " </dev/null", CLI, SIGTERM, false, "Received SIGTERM" + stopped + cli},
+        {false, "", INSTALL, SIGINT, false, "Received SIGINT" + stopped + pm_install},
+        {false, "", UPGRADE, SIGTERM, false, "Received SIGTERM" + stopped + cli},
         {false, "", CLI, SIGTERM, true,
-         "Received SIGTERM; killed the running command after it did not stop within 5 seconds: ./installer-cli --verbose"},
+         "Received SIGTERM; killed the running command after it did not stop within 5 seconds: " + cli},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.wizard ? "wizard" : "-i") + c.redirect + " step " + std::to_string(c.step) +
@@ -404,9 +411,13 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
                                             (c.step == INSTALL ? busy : "") + "echo 'o late'; echo installed >> " + calls +
                                             " ;;\nesac\nexit 0\n");
         // After its gate, installer-cli writes more than a pipe holds.
-        if (c.step == CLI)
-            run.pkg.tool("installer-cli", kRecord + busy + "i=0; while [ $i -lt 1000 ]; do i=$((i + 1)); "
-                                                          "echo \"[ 50%] $(printf '%0100d' $i)\"; done\necho '[ 90%] late'\n");
+        if (c.step == CLI || c.step == UPGRADE) {
+            run.pkg.tool("installer-cli", kRecord + "case \" $* \" in *' -i '*) ;; *) exit 0 ;; esac\n" + busy +
+                                              "i=0; while [ $i -lt 1000 ]; do i=$((i + 1)); "
+                                              "echo \"[ 50%] $(printf '%0100d' $i)\"; done\necho '[ 90%] late'\n");
+        }
+        if (c.step == UPGRADE)
+            run.pkg.preinstall();
         if (c.wizard) {
             run.term.start(run.pkg.command_text({}) + c.redirect, {"LANG=C.UTF-8"});
             run.welcome_next();
@@ -449,7 +460,7 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
             ASSERT_EQ(run.term.wait_exit(), 128 + c.sig) << run.term.screen();
             EXPECT_NE(kill(std::stoi(read_file(started)), 0), 0);
             log = run.pkg.log();
-            EXPECT_NE(log.find(c.entry), std::string::npos) << log;
+            EXPECT_NE(log.find(": " + c.entry), std::string::npos) << log;
             const std::string last = ": Exiting with code " + std::to_string(128 + c.sig) + "\n";
             EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last) << log;
             EXPECT_EQ(run.pkg.calls().find("stopped") != std::string::npos, !c.ignores);
@@ -462,8 +473,8 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
             // Whatever the run printed last (the live progress line of
             // installer-cli) is finished with a line feed.
             EXPECT_EQ(run.term.find("AFTER").second, 0) << run.term.screen();
-            if (c.step == CLI) {
-                EXPECT_EQ(run.term.find(" 30% Working").first + 1, run.term.find("AFTER").first) << run.term.screen();
+            if (c.step == CLI || c.step == UPGRADE) {
+                EXPECT_EQ(run.term.find(c.step == CLI ? " 30% Working" : " 65% Working").first + 1, run.term.find("AFTER").first) << run.term.screen();
             }
         }
     }
