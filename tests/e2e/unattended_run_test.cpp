@@ -559,6 +559,7 @@ TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
                                        dir / "lib_deps"});
         EXPECT_EQ(r.status, row.status) << row.manager << r.err;
         EXPECT_EQ(r.out, row.out) << row.manager;
+        EXPECT_EQ(r.err, "") << row.manager;  // the managers' own complaints are not the wrapper's output
     }
 }
 

@@ -20,8 +20,8 @@ const std::string kRecord = "echo \"$(basename \"$0\") $*\" >> \"$(cd \"$(dirnam
 TEST(WizardRun, FreshInstallFromWelcomeToFinish)
 {
     WizardRun run;
-    run.pkg.tool("installer-cli", kRecord + "echo '[ 10%] Starting'\necho '[ 60%] Copying'\n" + run.pkg.gate("copied") +
-                                      "echo '[100%] Done'\n");
+    run.pkg.tool("installer-cli", kRecord + run.pkg.gate("begin") + "echo '[ 10%] Starting'\necho '[ 60%] Copying'\n" +
+                                      run.pkg.gate("copied") + "echo '[100%] Done'\n");
     run.start();
     ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK 3.1 Installer - "));
     EXPECT_EQ(run.term.rows()[0].rfind("Tessaro Virtualization SDK 3.1 Installer - ", 0), 0u);
@@ -31,6 +31,9 @@ TEST(WizardRun, FreshInstallFromWelcomeToFinish)
     EXPECT_EQ(run.pkg.printk(), "3 4 1 7\n");
     run.welcome_next();
     run.accept_licence();
+    // The bar is up before the back end says anything.
+    ASSERT_TRUE(run.term.wait_for("installing"));
+    run.pkg.open_gate("begin");
     ASSERT_TRUE(run.term.wait_for("60%"));
     EXPECT_NE(run.term.screen().find("installing"), std::string::npos);
     run.pkg.open_gate("copied");
