@@ -128,7 +128,15 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     ASSERT_EQ(run_process({"sh", "-c", "sha256sum " + name + ".tar.gz > " + name + ".tar.gz.sha256"}, own.path()).status, 0);
     usage.vars = "tessaro_sdk_package=" + own / (name + ".tar.gz");
 
-    std::vector<TestHost *> hosts = {&fresh, &older, &full, &locked, &user, &badsum, &usage};
+    // Given a package that matches its checksum file but is no tarball.
+    TestHost broken("broken", fleet.keys());
+    TempDir damaged;
+    write_file(damaged / (name + ".tar.gz"), "not a tarball\n");
+    ASSERT_EQ(run_process({"sh", "-c", "sha256sum " + name + ".tar.gz > " + name + ".tar.gz.sha256"}, damaged.path()).status,
+              0);
+    broken.vars = "tessaro_sdk_package=" + damaged / (name + ".tar.gz");
+
+    std::vector<TestHost *> hosts = {&fresh, &older, &full, &locked, &user, &badsum, &usage, &broken};
     for (TestHost *host : hosts)
         ASSERT_TRUE(host->wait_ready()) << host->name();
     const std::string not_root = "must run as root on user (it runs as uid 1000): connect as root, or add --become";
@@ -142,7 +150,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                  {"full", 1, 0, ""},
                  {"user", 0, 1, not_root},
                  {"badsum", 0, 1, mismatch},
-                 {"usage", 1, 0, "\"msg\": \"would install " + name + "\""}},
+                 {"usage", 1, 0, "\"msg\": \"would install " + name + "\""},
+                 {"broken", 1, 0, "\"msg\": \"would install " + name + "\""}},
                 "check mode");
     for (TestHost *host : hosts)
         EXPECT_EQ(host->runs(), 0) << host->name();
@@ -156,7 +165,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                  {"locked", 0, 1, "the installer failed: "},
                  {"user", 0, 1, not_root},
                  {"badsum", 0, 1, mismatch},
-                 {"usage", 0, 1, "usage or privilege error: install: unknown option -i"}},
+                 {"usage", 0, 1, "usage or privilege error: install: unknown option -i"},
+                 {"broken", 0, 1, "| the package could not be unpacked\"}"}},
                 "install");
     EXPECT_TRUE(fresh.host.sdk_installed());
     EXPECT_TRUE(older.host.sdk_installed());
@@ -175,7 +185,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     EXPECT_TRUE(fs::is_symlink(vartmp + "/tessaro-sdk"));
     EXPECT_EQ(read_file(vartmp + "/tessaro-sdk.UserPlantd/keep"), "mine\n");
     EXPECT_EQ(private_dirs(older), std::vector<std::string>{});
-    for (TestHost *host : {&full, &locked, &usage})
+    for (TestHost *host : {&full, &locked, &usage, &broken})
         EXPECT_EQ(private_dirs(*host), std::vector<std::string>{}) << host->name();
 
     // Again: the installed hosts run nothing, the failed ones fail the same
