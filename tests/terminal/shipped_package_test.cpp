@@ -170,6 +170,15 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     EXPECT_EQ(narrow.rows()[cut_row], " 20% " + std::string(34, '0'));
     EXPECT_EQ(narrow.rows()[cut_row + 1].rfind("Error during configuration", 0), 0u) << narrow.screen();
 
+    // A back end that touches the terminal from its own process group gets
+    // an error, and is never stopped for good.
+    PackageFixture touching;
+    touching.tool("installer-cli", "stty -g </dev/tty; read -r answer </dev/tty; echo \"[100%] Done $?\"\n");
+    Terminal asking(60, 24);
+    asking.start(touching.command_text({"-i"}));
+    EXPECT_EQ(asking.wait_exit(), 0) << asking.screen();
+    EXPECT_NE(asking.screen().find("100% Done 1"), std::string::npos) << asking.screen();
+
     // Wide characters count two columns each: the line never wraps, so the
     // next update leaves no stale row behind.
     PackageFixture wide;
