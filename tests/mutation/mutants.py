@@ -179,13 +179,13 @@ def judge(copy, build, path, log):
         for attempt in (1, 2):
             result = subprocess.run(["ctest", "--test-dir", build, "-j3", "--timeout", "300",
                                      "--stop-on-failure", "--output-on-failure"] + selection,
-                                    cwd=copy, capture_output=True, text=True)
+                                    cwd=copy, capture_output=True, text=True, errors="replace")
             log.write(result.stdout)
             if result.returncode == 0:
                 break
             failed = first_failure(result.stdout)
             again = subprocess.run(["ctest", "--test-dir", build, "--timeout", "300", "-R", f"^{re.escape(failed)}$"],
-                                   cwd=copy, capture_output=True, text=True)
+                                   cwd=copy, capture_output=True, text=True, errors="replace")
             log.write(again.stdout)
             if again.returncode != 0:
                 return f"caught by {failed} ({phase})"
