@@ -76,6 +76,9 @@ TEST(CommandLine, BadOptionsPrintTheirLineAndTheUsage)
         {{"--usage"}, ": bad argument --usage: unknown option\n"},
         {{"--log-path"}, ": bad argument --log-path: missing argument\n"},
         {{"extra", "more"}, ": bad argument extra\n"},
+        // Every option is read before any is acted on.
+        {{"-h", "-x"}, ": bad argument -x: unknown option\n"},
+        {{"-i", "-x"}, ": bad argument -x: unknown option\n"},
     };
     for (const Case &c : cases) {
         ProcessResult r = pkg.run(c.args);
