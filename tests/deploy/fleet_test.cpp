@@ -104,7 +104,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     TestHost locked("locked", fleet.keys());
     locked.host.plant("/usr/bin/dpkg-query", "#!/bin/sh\nexit 1\n");
     locked.host.plant("/usr/bin/apt-get", "#!/bin/sh\necho 'E: Could not get lock /var/lib/dpkg/lock-frontend. "
-                                          "It is held by process 4242 (apt-get)'\nexit 100\n");
+                                          "It is held by process 4242 (apt-get)' >&2\nexit 100\n");
     // Reached as a user who is not root, without --become.
     TestHost user("user", fleet.keys());
     user.host.plant("/etc/passwd", read_file("/etc/passwd") + "tester:x:1000:1000::/var/tmp:/bin/sh\n", 0644);

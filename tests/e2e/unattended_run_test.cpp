@@ -651,7 +651,7 @@ TEST(SampleBackEnd, PackageManagerNeverAsksAndWaitsForItsLock)
         write_file(dir / "bin/apt-get",
                    "#!/bin/sh\n{ echo \"$*\"; echo \"$DEBIAN_FRONTEND\"; readlink /proc/self/fd/0; } > " +
                        sh_quote(dir / "apt.log") + "\n" +
-                       (held ? "echo 'E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242'\n"
+                       (held ? "echo 'E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242' >&2\n"
                                "exit 100\n"
                              : "touch " + sh_quote(dir / "done") + "\n"),
                    0755);
