@@ -44,28 +44,16 @@ std::string masked(const std::string &screen)
     return std::regex_replace(screen, std::regex(R"(\d+\.\d+(\.\d+\.\d+)?)"), "N.N");
 }
 
-// A tool that waits for the test to say "go" (bounded) before it ends.
-std::string wait_for_go(const PackageFixture &pkg, const std::string &name)
-{
-    return "i=0; while [ ! -e " + sh_quote(pkg.root() + "/go-" + name) +
-           " ] && [ $i -lt 1500 ]; do sleep 0.02; i=$((i + 1)); done\n";
-}
-
-void go(const PackageFixture &pkg, const std::string &name)
-{
-    write_file(pkg.root() + "/go-" + name, "");
-}
-
 // The sample package with tools that miss two system packages and pause
 // where the pictures are taken.
 void prepare(const PackageFixture &pkg)
 {
     pkg.use_sample_backend();
     pkg.tool("installer/pm.sh", "case \"$1\" in\n--check) printf 'm libexample-runtime\\no libexample-doc\\n' ;;\n"
-                                "--install) " + wait_for_go(pkg, "packages") + "echo 'o libexample-doc' ;;\nesac\nexit 0\n");
+                                "--install) " + pkg.gate("packages") + "echo 'o libexample-doc' ;;\nesac\nexit 0\n");
     pkg.tool("installer-cli", "echo '[  0%] Reading Manifest'\n"
                               "echo '[ 45%] Installing /usr/share/kestrane-virtualization-sdk/include/tessaro/sdk.h'\n" +
-                                  wait_for_go(pkg, "files") + "echo '[100%] Installation complete'\n");
+                                  pkg.gate("files") + "echo '[100%] Installation complete'\n");
 }
 
 } // namespace
@@ -145,7 +133,7 @@ TEST(Screens, EveryScreenAsTheReadmeShowsIt)
             for (const std::string &key : step.keys)
                 run.term.press(key);
             if (!step.release.empty())
-                go(run.pkg, step.release);
+                run.pkg.open_gate(step.release);
             ASSERT_TRUE(run.term.wait_for(step.shown)) << step.shown << run.term.screen();
             if (!step.name.empty())
                 shot(step.name, run.term);
@@ -154,12 +142,12 @@ TEST(Screens, EveryScreenAsTheReadmeShowsIt)
     {
         PackageFixture pkg;
         prepare(pkg);
-        go(pkg, "packages");
+        pkg.open_gate("packages");
         Terminal term(80, 24);
         term.start(pkg.command_text({"-i"}), {"LANG=C.UTF-8"});
         ASSERT_TRUE(term.wait_for(" 45% Installing"));
         shot("14-progress-line", term);
-        go(pkg, "files");
+        pkg.open_gate("files");
         EXPECT_EQ(term.wait_exit(), 0);
     }
 
