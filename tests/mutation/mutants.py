@@ -18,6 +18,7 @@ standard mutation operators (operators.py) at random lines: the first
   mutants.py [--list] [--only N[,N...]]
   mutants.py --seed N [--count K] [--list]
 """
+import contextlib
 import os
 import re
 import shutil
@@ -202,24 +203,21 @@ def copy_sources(root, copy):
             shutil.copy2(os.path.join(root, name), os.path.join(copy, name))
 
 
+@contextlib.contextmanager
 def planted(copy, path, change):
-    """Runs change(text) -> text with the fault on one file of the copy, and
-    gives the file back as it was afterwards."""
+    """Writes change(text), the file with the fault, over one file of the
+    copy, yields it, and gives the file back as it was afterwards."""
     target = os.path.join(copy, path)
     with open(target, encoding="utf-8") as source:
         original = source.read()
-
-    class Planted:
-        def __enter__(self):
-            self.text = change(original)
-            with open(target, "w", encoding="utf-8") as source:
-                source.write(self.text)
-            return self
-
-        def __exit__(self, *_):
-            with open(target, "w", encoding="utf-8") as source:
-                source.write(original)
-    return Planted()
+    text = change(original)
+    with open(target, "w", encoding="utf-8") as source:
+        source.write(text)
+    try:
+        yield text
+    finally:
+        with open(target, "w", encoding="utf-8") as source:
+            source.write(original)
 
 
 def hand_written(root, copy, build, log, only):
@@ -251,8 +249,8 @@ def generated(root, copy, build, log, seed, count, listing):
             lines = text.split("\n")
             lines[n - 1] = a
             return "\n".join(lines)
-        with planted(copy, path, change) as fault:
-            verdict = judge(copy, build, path, log) if well_formed(path, fault.text) else None
+        with planted(copy, path, change) as text:
+            verdict = judge(copy, build, path, log) if well_formed(path, text) else None
         if verdict is None:
             skipped += 1
             print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)

@@ -113,6 +113,16 @@ def matching_paren(masked, open_at):
     return None
 
 
+def swap_sites(line, masked, swaps):
+    """Each operator of `swaps` (text -> its replacements) where it stands
+    in the code: the line with one replaced, and what was swapped."""
+    for operator, replacements in swaps.items():
+        for match in re.finditer(re.escape(operator), masked):
+            for replacement in replacements:
+                yield replace_at(line, match.start(), match.end(), replacement), \
+                    f"{operator.strip()} -> {replacement.strip()}"
+
+
 CXX_SWAPS = {" < ": [" <= ", " > "], " <= ": [" < "], " > ": [" >= ", " < "], " >= ": [" > "],
              " == ": [" != "], " != ": [" == "], " && ": [" || "], " || ": [" && "]}
 DECLARATION = re.compile(r"^(?:(?:const|static|constexpr|struct|extern|inline|unsigned|volatile)\s+)*"
@@ -139,11 +149,8 @@ def cxx_sites(lines):
         code = masked.strip()
         if not code or code.startswith("#"):
             continue
-        for operator, replacements in CXX_SWAPS.items():
-            for match in re.finditer(re.escape(operator), masked):
-                for replacement in replacements:
-                    yield number, replace_at(line, match.start(), match.end(), replacement), \
-                        f"{operator.strip()} -> {replacement.strip()}"
+        for mutated, what in swap_sites(line, masked, CXX_SWAPS):
+            yield number, mutated, what
         for mutated, what in constant_sites(line, masked, lambda m, s, e: False):
             yield number, mutated, what
         for match in re.finditer(r"\b(if|while) \(", masked):
@@ -167,6 +174,14 @@ REDIRECTION = re.compile(r"\s*(?:\d?>>?|<)\s*(?:&\d|\"[^\"]*\"|'[^']*'|[^\s;|&)]
 FLAG = re.compile(r"(?<=\s)(?:--[a-z][-a-z]*(?:=\S+)?|-[a-zA-Z]+)(?=[\s\"';)]|$)")
 
 
+SHELL_SWAPS = {" = ": [" != "], " != ": [" = "], " && ": [" || "], " || ": [" && "]}
+
+
+def fd_number(masked, start, end):
+    """Whether the digits at start:end are a descriptor (2>, >&1) or $1."""
+    return (end < len(masked) and masked[end] in "<>&") or (start > 0 and masked[start - 1] in "<>&$")
+
+
 def shell_sites(lines):
     continued = False
     for number, line in enumerate(lines, 1):
@@ -179,13 +194,8 @@ def shell_sites(lines):
         for word, other in SHELL_TESTS.items():
             for match in re.finditer(rf"(?<=\s){word}(?=\s)", masked):
                 yield number, replace_at(line, match.start(), match.end(), other), f"{word} -> {other}"
-        for operator, other in ((" = ", " != "), (" != ", " = "), (" && ", " || "), (" || ", " && ")):
-            for match in re.finditer(re.escape(operator), masked):
-                yield number, replace_at(line, match.start(), match.end(), other), \
-                    f"{operator.strip()} -> {other.strip()}"
-
-        def fd_number(m, start, end):
-            return (end < len(m) and m[end] in "<>&") or (start > 0 and m[start - 1] in "<>&$")
+        for mutated, what in swap_sites(line, masked, SHELL_SWAPS):
+            yield number, mutated, what
         for mutated, what in constant_sites(line, masked, fd_number):
             yield number, mutated, what
         for match in re.finditer(r"(?<![\w-])(if|while|elif) (?!!)", masked):
@@ -207,6 +217,7 @@ def shell_sites(lines):
 FILTER = re.compile(r"\s*\|\s*[a-z_]+(?:\([^()]*\))?")
 
 
+YAML_SWAPS = {" and ": [" or "], " or ": [" and "], " == ": [" != "], " != ": [" == "]}
 PROSE_KEYS = {"description", "short_description", "author", "license", "company", "galaxy_info"}
 
 
@@ -235,9 +246,8 @@ def yaml_sites(lines):
             yield number, f"{match.group(1)}not ({match.group(2)})", "condition negated"
             for f in FILTER.finditer(line, match.end(1)):
                 yield number, replace_at(line, f.start(), f.end(), ""), "filter dropped"
-        for operator, other in ((" and ", " or "), (" or ", " and "), (" == ", " != "), (" != ", " == ")):
-            for m in re.finditer(re.escape(operator), line):
-                yield number, replace_at(line, m.start(), m.end(), other), f"{operator.strip()} -> {other.strip()}"
+        for mutated, what in swap_sites(line, line, YAML_SWAPS):
+            yield number, mutated, what
         for mutated, what in constant_sites(line, line, lambda m, s, e: False):
             yield number, mutated, what
 
