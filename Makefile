@@ -2,7 +2,7 @@
 BUILD ?= build
 ARGS ?=
 BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base
-DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales \
+DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
 	ansible-core ansible-lint openssh-server openssh-client
 SAN_BUILD ?= build-asan
@@ -102,7 +102,7 @@ lint: build
 	clang-tidy -p $(BUILD) --quiet $$(find src -name '*.cpp' | LC_ALL=C sort)
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
-	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh \
+	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh tests/support/bare-root.sh \
 		packaging/make-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
 		deploy/ansible/roles/tessaro_sdk/files/*.sh
 	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-playbook --syntax-check \

@@ -144,9 +144,42 @@ std::string PackageFixture::calls() const
     return read_file(root_ + "/calls.log");
 }
 
+namespace {
+
+// The root file system of a host without a C library, made once for every
+// test of the process that asks for it, and left unchanged by them.
+const std::string &bare_root()
+{
+    static const TempDir dir;
+    static const std::string root = [] {
+        std::string path = dir / "root";
+        ProcessResult made = run_process({"/bin/sh", BARE_ROOT_SCRIPT, path});
+        if (made.status != 0)
+            throw std::runtime_error("cannot make a bare host: " + made.err);
+        return path;
+    }();
+    return root;
+}
+
+} // namespace
+
+void PackageFixture::use_bare_host()
+{
+#ifdef SHIPPED_INSTALLER
+    fs::copy_file(SHIPPED_INSTALLER, program(), fs::copy_options::overwrite_existing);
+    bare_host_ = true;
+#else
+    throw std::runtime_error("this build ships no installer for a bare host");
+#endif
+}
+
 std::vector<std::string> PackageFixture::command(const std::vector<std::string> &args, const RunOptions &options) const
 {
     std::vector<std::string> argv = {"unshare", "-m", "--propagation", "private", "/bin/sh", SANDBOX_SCRIPT, state_};
+    if (bare_host_) {
+        for (const std::string &word : {std::string("--chroot"), bare_root(), root_})
+            argv.push_back(word);
+    }
     if (options.as_nobody) {
         for (const char *word : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})
             argv.push_back(word);

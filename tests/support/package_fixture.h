@@ -46,6 +46,11 @@ public:
     // Hides the screen and option libraries (newt, S-Lang, popt) from the
     // loader inside the sandbox, as on a host that never installed them.
     void hide_screen_libraries() const;
+    // Runs the program on a host that has no C library at all: busybox as
+    // its shell and utilities (see support/bare-root.sh for what else it
+    // has), with the package at the same path as here. The program is the
+    // shipped one, the only one such a host can run.
+    void use_bare_host();
 
     // The kernel console levels the sandbox shows the installer.
     void set_printk(const std::string &content) const;
@@ -83,6 +88,7 @@ private:
     TempDir dir_;
     std::string root_;
     std::string state_;
+    bool bare_host_ = false;
 };
 
 // Quotes a word for /bin/sh.

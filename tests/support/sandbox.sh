@@ -3,7 +3,8 @@
 # host's writable places covered, so the installer and its tools change
 # nothing outside STATE:
 #   /usr/share and /etc   overlays whose changes land in STATE/share and STATE/etc
-#   /usr/lib, /usr/sbin, /usr/bin  the same, when STATE/lib, STATE/sbin or STATE/bin exist
+#   /usr/lib, /usr/sbin, /usr/bin, /var  the same, when STATE/lib, STATE/sbin,
+#                         STATE/bin or STATE/var exist
 #   /var/log              STATE/log
 #   /run                  STATE/run (the installer's lock)
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
@@ -11,13 +12,33 @@
 # host has of the SDK itself (its directories under /usr/share and /etc)
 # is hidden, so that a host with the SDK installed looks like a clean one.
 # Start it as:  unshare -m --propagation private sh sandbox.sh STATE COMMAND...
+#
+# With --chroot ROOT PACKAGE the command runs on another host instead: the
+# root file system ROOT (left unchanged: an overlay whose changes land in
+# STATE/root), with the same places covered under it, its own /proc, this
+# host's /dev, and the package directory PACKAGE at the same path as here.
+#   sandbox.sh STATE --chroot ROOT PACKAGE COMMAND...
 set -eu
 state=$1
 shift
+top=
+if [ "${1:-}" = --chroot ]; then
+    mkdir -p "$state/root/upper" "$state/root/work" "$state/root/top"
+    mount -t overlay overlay -o "lowerdir=$2,upperdir=$state/root/upper,workdir=$state/root/work" "$state/root/top"
+    top=$state/root/top
+    # Its /tmp first: the package directory may be under it.
+    mkdir -p "$state/tmp"
+    mount --bind "$state/tmp" "$top/tmp"
+    mkdir -p "$top$3"
+    mount --bind "$3" "$top$3"
+    mount -t proc proc "$top/proc"
+    mount --rbind /dev "$top/dev"
+    shift 3
+fi
 
 overlay() {
     mkdir -p "$state/$2/upper" "$state/$2/work"
-    mount -t overlay overlay -o "lowerdir=$1,upperdir=$state/$2/upper,workdir=$state/$2/work" "$1"
+    mount -t overlay overlay -o "lowerdir=$top$1,upperdir=$state/$2/upper,workdir=$state/$2/work" "$top$1"
 }
 
 # Hides the host's entry NAME of an overlay's lower directory: a whiteout
@@ -37,18 +58,23 @@ hide etc kestrane-sdk
 overlay /usr/share share
 overlay /etc etc
 # Program and library directories only for the tests that plant files there.
-for optional in lib:/usr/lib sbin:/usr/sbin bin:/usr/bin; do
+for optional in lib:/usr/lib sbin:/usr/sbin bin:/usr/bin var:/var; do
     if [ -d "$state/${optional%%:*}" ]; then
         overlay "${optional#*:}" "${optional%%:*}"
     fi
 done
 mkdir -p "$state/log" "$state/tmp" "$state/run"
-mount --bind "$state/log" /var/log
-mount --bind "$state/run" /run
+mount --bind "$state/log" "$top/var/log"
+mount --bind "$state/run" "$top/run"
 if [ -f "$state/printk" ]; then
-    mount --bind "$state/printk" /proc/sys/kernel/printk
+    mount --bind "$state/printk" "$top/proc/sys/kernel/printk"
 fi
 chmod 1777 "$state/tmp"
-TMPDIR=$state/tmp
+if [ -z "$top" ]; then
+    TMPDIR=$state/tmp
+    export TMPDIR
+    exec "$@"
+fi
+TMPDIR=/tmp
 export TMPDIR
-exec "$@"
+exec chroot "$top" "$@"

@@ -28,6 +28,9 @@ std::string Terminal::tmux(const std::vector<std::string> &args) const
 
 void Terminal::start(const std::string &command, const std::vector<std::string> &env)
 {
+    // A terminal started again is a fresh one, for the next program.
+    if (started_)
+        tmux({"kill-server"});
     std::vector<std::string> args = {"new-session", "-d", "-s", "t", "-x", std::to_string(cols_), "-y",
                                      std::to_string(rows_)};
     for (const std::string &entry : env) {

@@ -18,7 +18,8 @@ public:
     Terminal(const Terminal &) = delete;
     Terminal &operator=(const Terminal &) = delete;
 
-    // Starts `command` (a shell command line) in the pane.
+    // Starts `command` (a shell command line) in the pane; started again,
+    // in a fresh pane of the same size.
     void start(const std::string &command, const std::vector<std::string> &env = {});
 
     // Presses keys by their tmux names: "Tab", "Enter", "Escape", "F12",

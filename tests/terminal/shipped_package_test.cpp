@@ -1,5 +1,6 @@
 // The package as users download it: checked, unpacked and run on a host
-// that never installed the screen and option libraries; and the live
+// that never installed the screen and option libraries, and on one without
+// any C library; and the live
 // progress line of an unattended run on a terminal.
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ std::string without_stamps(const std::string &log)
 } // namespace
 #endif
 
-TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
+TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
 {
 #ifndef PACKAGE_TARBALL
     GTEST_SKIP() << "this build makes no package";
@@ -90,43 +91,121 @@ TEST(ShippedPackage, RunsOnAHostWithoutTheScreenLibraries)
         EXPECT_NE(manual.out.find("install(8)"), std::string::npos) << page;
         EXPECT_NE(manual.out.find("tessaro-virtualization-sdk-3.1.0.412-x86_64.tar.gz"), std::string::npos) << page;
     }
-    bare.hide_screen_libraries();
-    std::istringstream needed(run_process({"ldd", bare.program()}).out);
-    for (std::string line; std::getline(needed, line);) {
-        EXPECT_TRUE(line.find("linux-vdso.so") != std::string::npos || line.find("libc.so.6") != std::string::npos ||
-                    line.find("ld-linux-x86-64.so") != std::string::npos)
-            << line;
-    }
-    // The development build cannot even start there.
-    PackageFixture dev;
-    dev.use_sample_backend();
-    RunOptions dev_program;
-    dev_program.program = dev.program();
-    ProcessResult broken = bare.run({"-v"}, dev_program);
-    EXPECT_EQ(broken.status, 127);
-    EXPECT_NE(broken.err.find("error while loading shared libraries"), std::string::npos) << broken.err;
+    // A static program: no program interpreter, no library of the host.
+    ProcessResult elf = run_process({"readelf", "-d", "-l", bare.program()});
+    EXPECT_EQ(elf.status, 0) << elf.err;
+    EXPECT_NE(elf.out.find("There is no dynamic section in this file."), std::string::npos) << elf.out;
+    EXPECT_EQ(elf.out.find("INTERP"), std::string::npos) << elf.out;
+    EXPECT_EQ(elf.out.find("NEEDED"), std::string::npos) << elf.out;
 
-    // Install, upgrade and remove: the same statuses, output and log as
-    // the development build in its own package.
-    for (const std::vector<std::string> &args : {std::vector<std::string>{"-i"}, {"-i"}, {"-r"}, {"-r"}}) {
-        ProcessResult shipped = bare.run(args);
-        ProcessResult reference = dev.run(args);
-        EXPECT_EQ(shipped.status, reference.status) << args[0];
-        EXPECT_EQ(shipped.out, reference.out) << args[0];
-        EXPECT_EQ(shipped.err, reference.err) << args[0];
+    // Install, upgrade and remove, on a host without the screen libraries
+    // and on one without any C library (busybox alone): the same statuses,
+    // output and log as the development build in its own package. The
+    // log's times are the host's local time: its /etc/localtime, or TZ.
+    for (bool no_c_library : {false, true}) {
+        SCOPED_TRACE(no_c_library ? "no C library" : "no screen libraries");
+        PackageFixture host;
+        host.unpack(tarball);
+        if (no_c_library)
+            host.use_bare_host();
+        else
+            host.hide_screen_libraries();
+        PackageFixture dev;
+        dev.use_sample_backend();
+        if (!no_c_library) {
+            // The development build cannot even start there.
+            RunOptions dev_program;
+            dev_program.program = dev.program();
+            ProcessResult broken = host.run({"-v"}, dev_program);
+            EXPECT_EQ(broken.status, 127);
+            EXPECT_NE(broken.err.find("error while loading shared libraries"), std::string::npos) << broken.err;
+        }
+        for (const std::vector<std::string> &args : {std::vector<std::string>{"-i"}, {"-i"}, {"-r"}, {"-r"}}) {
+            ProcessResult shipped = host.run(args);
+            ProcessResult reference = dev.run(args);
+            EXPECT_EQ(shipped.status, reference.status) << args[0];
+            EXPECT_EQ(shipped.out, reference.out) << args[0];
+            EXPECT_EQ(shipped.err, reference.err) << args[0];
+        }
+        EXPECT_EQ(without_stamps(host.log()), without_stamps(dev.log()));
+        EXPECT_NE(host.log().find("installer-cli: forgot /usr/share/kestrane-virtualization-sdk/Manifest"),
+                  std::string::npos);
+        if (no_c_library) {
+            EXPECT_NE(host.log().find("+0900: \n\nTessaro Virtualization SDK 3.1.0.412 Installer started."),
+                      std::string::npos)
+                << host.log();
+            RunOptions zone;
+            zone.env = {"TZ=Asia/Kolkata"};
+            EXPECT_EQ(host.run({"-i"}, zone).status, 0);
+            EXPECT_NE(host.log().find("+0530: Unattended install mode."), std::string::npos) << host.log();
+        }
     }
-    EXPECT_EQ(without_stamps(bare.log()), without_stamps(dev.log()));
-    EXPECT_NE(bare.log().find("installer-cli: forgot /usr/share/kestrane-virtualization-sdk/Manifest"), std::string::npos);
 
+    // The wizard on the host without a C library: installation, upgrade
+    // and removal.
     WizardRun run;
     run.pkg.unpack(tarball);
-    run.pkg.hide_screen_libraries();
+    run.pkg.use_bare_host();
     run.start();
     run.welcome_next();
     run.accept_licence();
     run.finish();
     EXPECT_TRUE(run.term.left_usable());
     EXPECT_TRUE(run.pkg.sdk_installed());
+    run.start();
+    run.welcome_next();
+    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
+    run.term.press("Enter");
+    run.accept_licence();
+    run.finish("Tessaro Virtualization SDK Updating Completed");
+    run.start();
+    run.welcome_next();
+    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
+    run.term.press("Down");
+    run.term.press("Enter");
+    run.finish("You have successfully removed Tessaro");
+    EXPECT_FALSE(run.pkg.sdk_installed());
+
+    // Its terminal descriptions wherever the host keeps them, its locales:
+    // German where the host has the German locale, English where it lacks
+    // the one asked for; a type it does not know is refused as anywhere.
+    struct Row {
+        std::string term;
+        std::string env; // beside TERM
+        std::string lang;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"screen-lib", "", "de_DE.UTF-8", "Willkommen beim Tessaro Virtualization"},
+        {"screen-etc", "", "de_AT.UTF-8", "Welcome to Tessaro Virtualization SDK Installer!"},
+        {"screen-own", "TERMINFO=/opt/terminfo", "C.UTF-8", "Welcome to Tessaro Virtualization SDK Installer!"},
+        {"screen-dirs", "TERMINFO_DIRS=/nowhere:/opt/terminfo-dirs", "C.UTF-8",
+         "Welcome to Tessaro Virtualization SDK Installer!"},
+        {"screen-none", "", "C.UTF-8", "Run it with -i (install or upgrade) or -r (remove) to work without a screen."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.term);
+        RunOptions options;
+        options.wrapper = {"env", "TERM=" + row.term};
+        if (!row.env.empty())
+            options.wrapper.push_back(row.env);
+        run.term.start(run.pkg.command_text({}, options), {"LANG=" + row.lang});
+        ASSERT_TRUE(run.term.wait_for(row.shown)) << run.term.screen();
+        if (row.term != "screen-none") {
+            run.term.press("Tab");
+            run.term.press("Enter");
+            ASSERT_TRUE(run.term.wait_until([&](const std::string &screen) {
+                return screen.find("Are you sure you want to cancel?") != std::string::npos ||
+                       screen.find("Möchten Sie wirklich abbrechen?") != std::string::npos;
+            }));
+            run.term.press("Tab");
+            run.term.press("Enter");
+        }
+        EXPECT_EQ(run.term.wait_exit(), row.term == "screen-none" ? 1 : 10);
+        EXPECT_TRUE(run.term.left_usable());
+    }
+    EXPECT_NE(run.pkg.log().find("the terminal type 'screen-none' is not supported.\nRun it with -i"),
+              std::string::npos);
 #endif
 }
 

@@ -374,6 +374,7 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
         int sig;
         bool ignores;
         std::string entry; // the whole log entry, after its timestamp
+        bool bare = false; // on a host without a C library
     };
     const std::string stopped = "; stopped the running command: ";
     const std::string pm_install =
@@ -393,11 +394,16 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
         {false, "", UPGRADE, SIGTERM, false, "Received SIGTERM" + stopped + cli},
         {false, "", CLI, SIGTERM, true,
          "Received SIGTERM; killed the running command after it did not stop within 5 seconds: " + cli},
+#ifdef SHIPPED_INSTALLER
+        {true, "", CLI, SIGTERM, false, "Received SIGTERM" + stopped + cli, true},
+#endif
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.wizard ? "wizard" : "-i") + c.redirect + " step " + std::to_string(c.step) +
-                     " signal " + std::to_string(c.sig));
+                     " signal " + std::to_string(c.sig) + (c.bare ? " bare host" : ""));
         WizardRun run;
+        if (c.bare)
+            run.pkg.use_bare_host();
         const std::string started = run.pkg.root() + "/started";
         const std::string calls = sh_quote(run.pkg.root() + "/calls.log");
         const std::string history = "2026-01-01T00:00:00+0000: an earlier run\n";
