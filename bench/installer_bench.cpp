@@ -7,9 +7,12 @@
 //  2. On screen: progress lines per second through the progress reader with
 //     the preparation window up in a terminal, against whiptail --gauge fed
 //     the same percentages. Goal: at least as fast.
-//  3. The shipped installer (libraries linked in) against the development
-//     build: start-up to the welcome screen in a terminal, and the wall time
-//     of the unattended install of 1. Goal: neither slower.
+//  3. The shipped installer (a static program) against the installer as
+//     earlier packages shipped it (the same libraries linked in, the host's
+//     C library) and against the development build: start-up to the welcome
+//     screen in a terminal, and the wall time of the unattended install of
+//     1, median of alternated runs. Goal: neither slower. And the sizes of
+//     the tarball and of each installer compressed as the tarball does.
 //  4. The fleet roll-out: wall time of the playbook, with the settings that
 //     ship beside it, installing the package on 1, 4 and 8 fresh test hosts,
 //     and of the run after it, which finds every host up to date. Goals: one
@@ -139,30 +142,47 @@ double seconds_to_welcome(const PackageFixture &pkg)
 void shipped_against_development()
 {
 #ifdef SHIPPED_INSTALLER
-    PackageFixture dev;
-    PackageFixture shipped;
-    std::filesystem::copy_file(SHIPPED_INSTALLER, shipped.program(), std::filesystem::copy_options::overwrite_existing);
-    std::vector<double> dev_start;
-    std::vector<double> shipped_start;
+    struct Build {
+        const char *name;
+        std::string program;
+        std::unique_ptr<PackageFixture> pkg;
+        std::vector<double> start;
+        std::vector<double> run;
+    };
+    Build builds[] = {{"static (shipped)", SHIPPED_INSTALLER, std::make_unique<PackageFixture>(), {}, {}},
+                      {"host's C library (earlier packages)", DYNAMIC_LIBC_INSTALLER,
+                       std::make_unique<PackageFixture>(), {}, {}},
+                      {"development", "", std::make_unique<PackageFixture>(), {}, {}}};
+    for (Build &build : builds) {
+        if (!build.program.empty())
+            std::filesystem::copy_file(build.program, build.pkg->program(),
+                                       std::filesystem::copy_options::overwrite_existing);
+    }
     for (int round = 0; round < 31; ++round) {
-        dev_start.push_back(seconds_to_welcome(dev));
-        shipped_start.push_back(seconds_to_welcome(shipped));
+        for (Build &build : builds)
+            build.start.push_back(seconds_to_welcome(*build.pkg));
     }
-    std::printf("start-up to the welcome screen: shipped %.1f ms, development %.1f ms, ratio %.3f (goal <= 1)\n",
-                median(shipped_start) * 1000, median(dev_start) * 1000, median(shipped_start) / median(dev_start));
-
-    for (PackageFixture *pkg : {&dev, &shipped}) {
-        pkg->tool("installer-cli", kProgressLines + "\n");
-        pkg->tool("installer/pm.sh", "exit 0\n");
+    for (Build &build : builds) {
+        build.pkg->tool("installer-cli", kProgressLines + "\n");
+        build.pkg->tool("installer/pm.sh", "exit 0\n");
     }
-    std::vector<double> dev_run;
-    std::vector<double> shipped_run;
     for (int round = 0; round < kRounds; ++round) {
-        dev_run.push_back(seconds_of([&] { dev.run({"-i"}); }));
-        shipped_run.push_back(seconds_of([&] { shipped.run({"-i"}); }));
+        for (Build &build : builds)
+            build.run.push_back(seconds_of([&] { build.pkg->run({"-i"}); }));
     }
-    std::printf("unattended install, %d progress lines: shipped %.3f s, development %.3f s, ratio %.3f (goal <= 1)\n",
-                kLines, median(shipped_run), median(dev_run), median(shipped_run) / median(dev_run));
+    const Build &shipped = builds[0];
+    for (const Build &build : builds) {
+        std::printf("%-36s start-up to the welcome screen %.1f ms, unattended install (%d progress lines) %.3f s",
+                    build.name, median(build.start) * 1000, kLines, median(build.run));
+        if (&build != &shipped)
+            std::printf(" (static/this: %.3f, %.3f; goal <= 1)", median(shipped.start) / median(build.start),
+                        median(shipped.run) / median(build.run));
+        if (!build.program.empty())
+            std::printf(", %s bytes compressed",
+                        shell_output("gzip -n -9 < " + build.program + " | wc -c | tr -d '\\n'").c_str());
+        std::printf("\n");
+    }
+    std::printf("tarball: %lld bytes\n", static_cast<long long>(std::filesystem::file_size(PACKAGE_TARBALL)));
 #else
     std::printf("this build makes no shipped installer\n");
 #endif

@@ -87,18 +87,39 @@ fi
 lock_wait=${PM_LOCK_WAIT:-60}
 
 # The package manager never asks: nobody would see the question. Changed
-# configuration files are kept.
+# configuration files are kept. Each waits up to lock_wait seconds for
+# another package manager to let go of its lock: apt-get and zypper by
+# their own settings; dnf, which would wait for ever, is told to give up
+# at once and is asked again every second.
 install_packages() {
     case "$manager" in
         apt) DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o "DPkg::Lock::Timeout=$lock_wait" \
             -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "$@" ;;
-        dnf) dnf install -y -q "$@" ;;
+        dnf)
+            waited=0
+            while :; do
+                dnf install -y -q --setopt=exit_on_lock=True "$@"
+                status=$?
+                if [ "$status" -ne 200 ] || [ "$waited" -ge "$lock_wait" ]; then
+                    return "$status"
+                fi
+                sleep 1
+                waited=$((waited + 1))
+            done
+            ;;
         zypper) ZYPP_LOCK_TIMEOUT=$lock_wait zypper --non-interactive install "$@" ;;
     esac < /dev/null
 }
 
+# Whether the package manager that ended with status $1, having written
+# the file $2, gave up because another one held its lock: apt-get's 100
+# with its complaint about the lock, dnf's 200, zypper's 7.
 lock_held() {
-    grep -qiE 'could not get lock|unable to acquire|lock.*held|another process' "$1"
+    case "$manager" in
+        apt) [ "$1" -eq 100 ] && grep -qiE 'could not get lock|unable to acquire' "$2" ;;
+        dnf) [ "$1" -eq 200 ] ;;
+        zypper) [ "$1" -eq 7 ] ;;
+    esac
 }
 
 # The package manager's output, in a file of a name nobody can guess or
@@ -122,15 +143,17 @@ for kind in m o; do
     if [ "$kind" = m ]; then
         # shellcheck disable=SC2086
         install_packages $names > "$out" 2>&1
+        status=$?
         cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
-        if lock_held "$out"; then
+        if lock_held "$status" "$out"; then
             exit 123
         fi
     else
         for name in $names; do
             install_packages "$name" > "$out" 2>&1
+            status=$?
             cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
-            if lock_held "$out"; then
+            if lock_held "$status" "$out"; then
                 exit 123
             fi
         done

@@ -669,6 +669,50 @@ TEST(SampleBackEnd, PackageManagerNeverAsksAndWaitsForItsLock)
     }
 }
 
+// On RPM hosts, with the real dnf and zypper and a repository that lacks
+// one optional package: the missing packages are installed for real and the
+// one the repository lacks is recommended; while another process holds the
+// manager's lock, every attempt gives up after PM_LOCK_WAIT and the run
+// ends with the error for that, having installed nothing.
+TEST(SampleBackEnd, RealRpmPackageManagersInstallWhatIsMissing)
+{
+    for (const std::string manager : {"dnf", "zypper"}) {
+        for (bool held : {false, true}) {
+            SCOPED_TRACE(manager + (held ? " held" : ""));
+            PackageFixture pkg;
+            pkg.use_sample_backend();
+            pkg.write("data/lib_deps", "m coreutils\nm sed\no gzip\no tessaro-absent\n");
+            pkg.use_rpm_host(manager);
+            BackgroundProcess holder({"sleep", "120"});
+            if (held)
+                pkg.hold_package_lock(manager, holder.pid());
+            RunOptions options;
+            options.env = {"PM_LOCK_WAIT=1"};
+            ProcessResult r = pkg.run({"-i"}, options);
+            RunOptions rpm;
+            rpm.program = "/usr/bin/rpm";
+            ProcessResult query = pkg.run({"-q", "coreutils", "sed", "gzip", "tessaro-absent"}, rpm);
+            if (held) {
+                EXPECT_EQ(r.status, 1) << r.out << r.err;
+                EXPECT_NE(r.err.find("An unknown error occurred while installing the required packages."),
+                          std::string::npos)
+                    << r.err;
+                EXPECT_EQ(query.out, "package coreutils is not installed\npackage sed is not installed\npackage gzip "
+                                     "is not installed\npackage tessaro-absent is not installed\n");
+                EXPECT_FALSE(pkg.sdk_installed());
+            } else {
+                EXPECT_EQ(r.status, 0) << r.out << r.err;
+                EXPECT_NE(r.out.find("we recommend you to install the following packages as well:\n- tessaro-absent\n"),
+                          std::string::npos)
+                    << r.out;
+                EXPECT_EQ(query.out, "coreutils-1.0-1.noarch\nsed-1.0-1.noarch\ngzip-1.0-1.noarch\npackage "
+                                     "tessaro-absent is not installed\n");
+                EXPECT_TRUE(pkg.sdk_installed());
+            }
+        }
+    }
+}
+
 TEST(SampleBackEnd, FailsClearlyOnABrokenPackage)
 {
     {

@@ -161,6 +161,39 @@ const std::string &bare_root()
     return root;
 }
 
+// A package repository of tiny noarch stand-ins for the packages the
+// sample back end asks for, made once for every test of the process.
+const std::string &rpm_repository()
+{
+    static const TempDir dir;
+    static const std::string repo = [] {
+        std::string path = dir / "repo";
+        for (const char *name : {"coreutils", "sed", "gzip"}) {
+            std::string spec = dir / (std::string(name) + ".spec");
+            write_file(spec, std::string("Name: ") + name +
+                                 "\nVersion: 1.0\nRelease: 1\nSummary: stand-in\nLicense: MIT\nBuildArch: noarch\n"
+                                 "%description\nA stand-in.\n%files\n");
+            ProcessResult built = run_process({"rpmbuild", "-bb", "--quiet", "--define", "_topdir " + dir / "build",
+                                               "--define", "_rpmdir " + path, spec});
+            if (built.status != 0)
+                throw std::runtime_error("cannot build a package: " + built.err);
+        }
+        ProcessResult indexed = run_process({"createrepo_c", "-q", path});
+        if (indexed.status != 0)
+            throw std::runtime_error("cannot index the repository: " + indexed.err);
+        return path;
+    }();
+    return repo;
+}
+
+// An overlay whiteout: hides the lower directory's entry of that name.
+void whiteout(const std::string &path)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    if (mknod(path.c_str(), S_IFCHR | 0600, 0) != 0)
+        throw std::runtime_error("cannot hide " + path);
+}
+
 } // namespace
 
 void PackageFixture::use_bare_host()
@@ -171,6 +204,31 @@ void PackageFixture::use_bare_host()
 #else
     throw std::runtime_error("this build ships no installer for a bare host");
 #endif
+}
+
+void PackageFixture::use_rpm_host(const std::string &manager) const
+{
+    for (const char *tool : {"apt-get", "dpkg-query", manager == "dnf" ? "zypper" : "dnf"})
+        whiteout(state_ + "/bin/upper/" + tool);
+    fs::create_directories(state_ + "/var");
+    // Where RPM hosts keep their database (Debian's rpm keeps it in root's
+    // home).
+    plant("/etc/rpm/macros", "%_dbpath /var/lib/rpm\n", 0644);
+    std::string repo = "[tessaro-test]\nname=tessaro-test\nbaseurl=file://" + rpm_repository() +
+                       "\nenabled=1\ngpgcheck=0\n";
+    if (manager == "dnf") {
+        plant("/etc/yum.repos.d/tessaro-test.repo", repo, 0644);
+    } else {
+        plant("/etc/zypp/repos.d/tessaro-test.repo", repo + "type=rpm-md\nautorefresh=1\n", 0644);
+        // The base system a SUSE host has is not in this database.
+        plant("/etc/zypp/systemCheck", "", 0644);
+    }
+}
+
+void PackageFixture::hold_package_lock(const std::string &manager, int pid) const
+{
+    write_file(manager == "dnf" ? state_ + "/var/upper/lib/dnf/rpmdb_lock.pid" : state_ + "/run/zypp.pid",
+               std::to_string(pid));
 }
 
 std::vector<std::string> PackageFixture::command(const std::vector<std::string> &args, const RunOptions &options) const

@@ -51,6 +51,15 @@ public:
     // has), with the package at the same path as here. The program is the
     // shipped one, the only one such a host can run.
     void use_bare_host();
+    // A host of the RPM kind whose package manager is `manager` ("dnf" or
+    // "zypper"), for real: no apt-get or dpkg-query, an empty rpm database
+    // in /var/lib/rpm, and one repository, made by the test, that has
+    // stand-ins of coreutils, sed and gzip. Whatever the manager writes
+    // stays in the sandbox.
+    void use_rpm_host(const std::string &manager) const;
+    // The lock of that manager, held by the running process `pid`, as
+    // another dnf or zypper holds it.
+    void hold_package_lock(const std::string &manager, int pid) const;
 
     // The kernel console levels the sandbox shows the installer.
     void set_printk(const std::string &content) const;

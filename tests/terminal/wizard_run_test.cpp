@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <memory>
 #include <regex>
 
 #include "support/package_fixture.h"
@@ -179,6 +180,37 @@ TEST(WizardRun, PackageQuestionAndFourRetryQuestions)
     run.term.press("Enter");
     EXPECT_EQ(run.term.wait_exit(), 1);
     EXPECT_TRUE(run.term.left_usable());
+
+    // On RPM hosts with the real dnf or zypper, whose lock another process
+    // holds at first: the question, a retry question, and once the lock is
+    // free, the packages installed for real and the one the repository
+    // lacks recommended.
+    for (const std::string manager : {"dnf", "zypper"}) {
+        SCOPED_TRACE(manager);
+        WizardRun host;
+        host.pkg.use_sample_backend();
+        host.pkg.write("data/lib_deps", "m coreutils\no gzip\no tessaro-absent\n");
+        host.pkg.use_rpm_host(manager);
+        auto holder = std::make_unique<BackgroundProcess>(std::vector<std::string>{"sleep", "120"});
+        host.pkg.hold_package_lock(manager, holder->pid());
+        host.term.start(host.pkg.command_text({}), {"LANG=C.UTF-8", "PM_LOCK_WAIT=1"});
+        host.welcome_next();
+        host.accept_licence();
+        ASSERT_TRUE(host.term.wait_for("Do you want to install them now?"));
+        EXPECT_NE(host.term.screen().find("- coreutils "), std::string::npos) << host.term.screen();
+        host.term.press("Enter");
+        ASSERT_TRUE(host.term.wait_for("package manager is already running", std::chrono::seconds(60)));
+        holder.reset();
+        host.term.press("Enter");
+        ASSERT_TRUE(host.term.wait_for("we recommend you to install the following packages", std::chrono::seconds(60)))
+            << host.term.screen();
+        EXPECT_NE(host.term.screen().find("- tessaro-absent"), std::string::npos) << host.term.screen();
+        host.term.press("Enter");
+        host.finish();
+        RunOptions rpm;
+        rpm.program = "/usr/bin/rpm";
+        EXPECT_EQ(host.pkg.run({"-q", "coreutils", "gzip"}, rpm).out, "coreutils-1.0-1.noarch\ngzip-1.0-1.noarch\n");
+    }
 }
 
 TEST(WizardRun, SignalDuringADialogRestoresEverything)
