@@ -3,6 +3,7 @@ BUILD ?= build
 ARGS ?=
 BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
+	rpm dnf zypper createrepo-c \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
 	ansible-core ansible-lint openssh-server openssh-client
 SAN_BUILD ?= build-asan
