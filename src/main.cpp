@@ -1,3 +1,4 @@
+#include <langinfo.h>
 #include <libintl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,6 +6,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/fatal_signals.h"
@@ -51,6 +53,12 @@ int main(int argc, char **argv)
     }
 
     std::setlocale(LC_ALL, "");
+    // The catalogues are UTF-8. In a locale of another character set their
+    // texts would be converted by the host's conversion modules, which the
+    // shipped (static) program must never load: their C library is not its
+    // own. There the texts are English.
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        std::setlocale(LC_MESSAGES, "C");
     std::string locale_path = cut_text(strprintf("%s/../resources", dirPath.empty() ? "." : dirPath.c_str()));
     bindtextdomain("install", locale_path.c_str());
     textdomain("install");

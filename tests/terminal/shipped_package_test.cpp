@@ -130,6 +130,21 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
         EXPECT_EQ(without_stamps(host.log()), without_stamps(dev.log()));
         EXPECT_NE(host.log().find("installer-cli: forgot /usr/share/kestrane-virtualization-sdk/Manifest"),
                   std::string::npos);
+        if (!no_c_library) {
+            // In a German locale of another character set than the
+            // catalogues' UTF-8, the texts are English: converting them
+            // would load the host's conversion modules, and with them a C
+            // library that is not the program's.
+            TempDir locales;
+            ASSERT_EQ(run_process({"localedef", "-i", "de_DE", "-f", "ISO-8859-1", locales / "de_DE.iso88591"}).status,
+                      0);
+            host.remove("installer-cli");
+            RunOptions latin1;
+            latin1.env = {"LOCPATH=" + locales.path(), "LANG=de_DE.ISO-8859-1"};
+            ProcessResult english = host.run({"-i"}, latin1);
+            EXPECT_EQ(english.status, 1);
+            EXPECT_NE(english.err.find("An error occurred when checking archives: "), std::string::npos) << english.err;
+        }
         if (no_c_library) {
             EXPECT_NE(host.log().find("+0900: \n\nTessaro Virtualization SDK 3.1.0.412 Installer started."),
                       std::string::npos)
