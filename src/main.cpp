@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <langinfo.h>
 #include <libintl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,13 @@ namespace {
 
 int main(int argc, char **argv)
 {
+    // Standard descriptors that were closed are opened on /dev/null before
+    // anything else is opened: otherwise the lock file or the log would be
+    // given their numbers, and messages would go into them.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR | O_NOCTTY) != fd)
+            return 1;
+    }
     int reboot_required = 0;
     progName = argc > 0 && argv[0] != nullptr ? argv[0] : "install";
     progPath = getProgPath(progName);
@@ -78,6 +87,7 @@ int main(int argc, char **argv)
     arm_fatal_signals();
     take_installer_lock();
     write_log("\n\n%s %s Installer started.\n", PRODUCT_NAME, PRODUCT_VERSION);
+    stop_earlier_backend();
 
     if (unattended) {
         write_log("Unattended install mode.\n");
@@ -109,5 +119,8 @@ int main(int argc, char **argv)
         write_log("Going to reboot...\n");
         execl("/sbin/reboot", "/sbin/reboot", static_cast<char *>(nullptr));
     }
+    // Every run ends with an entry, a successful one too: the log tells
+    // whether a run finished.
+    write_log("Exiting with code 0\n");
     return 0;
 }

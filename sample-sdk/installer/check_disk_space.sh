@@ -4,7 +4,14 @@
 cd "$(dirname "$0")/.." || exit 1
 
 needed_kib=$(( $(du -sk payload | awk '{ print $1 }') + 1024 ))
-for target in /usr/share /etc; do
+# Each target directory's file system: that of the nearest directory of it
+# that exists (the directory itself on an upgrade, which may be a file
+# system of its own).
+for dir in /usr/share/kestrane-virtualization-sdk /etc/kestrane-sdk; do
+    target=$dir
+    while [ ! -d "$target" ] && [ "$target" != / ]; do
+        target=$(dirname "$target")
+    done
     free_kib=$(df -Pk "$target" | awk 'NR == 2 { print $4 }')
     if [ -z "$free_kib" ]; then
         echo "Cannot read the free space of $target."

@@ -30,9 +30,23 @@ while [ $# -gt 0 ]; do
     shift
 done
 
+# The log is appended to only when it is a regular file (or not there yet)
+# and not a symbolic link: anything else could block the run or send the
+# entries elsewhere.
+log_usable() {
+    [ -n "$logfile" ] && [ ! -L "$logfile" ] && { [ -f "$logfile" ] || [ ! -e "$logfile" ]; }
+}
+
 log() {
-    if [ -n "$logfile" ] && { [ -f "$logfile" ] || [ ! -e "$logfile" ]; }; then
+    if log_usable; then
         printf '%s: pm.sh: %s\n' "$(date +%Y-%m-%dT%T%z)" "$*" >> "$logfile" 2>/dev/null || true
+    fi
+}
+
+# The package manager's output, from the file $1, into the log.
+log_output() {
+    if log_usable; then
+        cat "$1" >> "$logfile" 2>/dev/null || true
     fi
 }
 
@@ -144,7 +158,7 @@ for kind in m o; do
         # shellcheck disable=SC2086
         install_packages $names > "$out" 2>&1
         status=$?
-        cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
+        log_output "$out"
         if lock_held "$status" "$out"; then
             exit 123
         fi
@@ -152,7 +166,7 @@ for kind in m o; do
         for name in $names; do
             install_packages "$name" > "$out" 2>&1
             status=$?
-            cat "$out" >> "${logfile:-/dev/null}" 2>/dev/null
+            log_output "$out"
             if lock_held "$status" "$out"; then
                 exit 123
             fi

@@ -16,7 +16,10 @@
 
 namespace {
 
-const int kFatalSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action would end the installer (SIGPIPE
+// aside): the run ends as on SIGTERM.
+const int kFatalSignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                             SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
 struct HandlerState {
     std::atomic<bool> armed{false};
@@ -84,6 +87,22 @@ const char *signal_name(int sig)
         return "SIGTERM";
     case SIGHUP:
         return "SIGHUP";
+    case SIGQUIT:
+        return "SIGQUIT";
+    case SIGUSR1:
+        return "SIGUSR1";
+    case SIGUSR2:
+        return "SIGUSR2";
+    case SIGALRM:
+        return "SIGALRM";
+    case SIGVTALRM:
+        return "SIGVTALRM";
+    case SIGPROF:
+        return "SIGPROF";
+    case SIGXCPU:
+        return "SIGXCPU";
+    case SIGXFSZ:
+        return "SIGXFSZ";
     default:
         return "a signal";
     }
@@ -131,7 +150,8 @@ void append_log_entry(const char *text, std::size_t len)
 {
     if (state.log_file[0] == '\0')
         return;
-    int fd = ::open(state.log_file, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    int fd = ::open(state.log_file, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
     if (fd < 0)
         return;
     struct stat st{};
@@ -160,7 +180,11 @@ extern "C" void on_fatal_signal(int sig)
     pos = put_text(entry, pos, sizeof entry, signal_name(sig));
     const pid_t child = state.child.load();
     if (child > 0) {
-        bool killed = stop_running_command(child, sig);
+        // INT, TERM and HUP are passed on as they came; any other ends the
+        // command as TERM does (its tools clean up on TERM, not on QUIT or
+        // USR1).
+        const bool passed_on = sig == SIGINT || sig == SIGTERM || sig == SIGHUP;
+        bool killed = stop_running_command(child, passed_on ? sig : SIGTERM);
         state.child.store(0);
         pos = put_text(entry, pos, sizeof entry,
                        killed ? "; killed the running command after it did not stop within "
@@ -200,6 +224,13 @@ extern "C" void on_fatal_signal(int sig)
     _exit(128 + sig);
 }
 
+extern "C" void on_child_ended(int)
+{
+    const int saved_errno = errno;
+    collect_ended_strays();
+    errno = saved_errno;
+}
+
 // A write to a reader that has gone fails with EPIPE and is dropped, as any
 // other failed write of a message; the run goes on. A handler, unlike an
 // ignored signal, is not passed on to the commands the installer starts.
@@ -234,8 +265,14 @@ void arm_fatal_signals()
 
     // Processes of a back-end command whose parent has ended become the
     // installer's, so that a signal's handler can collect them itself and
-    // know at once when the command is gone.
+    // know at once when the command is gone. They are collected as they
+    // end, whatever the installer does then.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+    struct sigaction child{};
+    child.sa_handler = on_child_ended;
+    sigemptyset(&child.sa_mask);
+    child.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &child, nullptr);
 
     struct sigaction pipe{};
     pipe.sa_handler = on_broken_pipe;
@@ -289,10 +326,29 @@ void reset_fatal_signals_in_child()
     struct sigaction restored{};
     restored.sa_handler = SIG_DFL;
     sigemptyset(&restored.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    for (int sig : kFatalSignals) {
         struct sigaction current{};
         if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             sigaction(sig, &restored, nullptr);
+    }
+    for (int sig : {SIGPIPE}) {
+        struct sigaction current{};
+        if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaction(sig, &restored, nullptr);
+    }
+}
+
+void collect_ended_strays()
+{
+    while (true) {
+        siginfo_t info{};
+        if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0)
+            return;
+        // The running command is collected by its runner, which reads its
+        // status; those behind it wait for the next call.
+        if (info.si_pid == state.child.load())
+            return;
+        ::waitpid(info.si_pid, nullptr, WNOHANG);
     }
 }
 
@@ -302,6 +358,7 @@ FatalSignalsBlocked::FatalSignalsBlocked()
     sigemptyset(&set);
     for (int sig : kFatalSignals)
         sigaddset(&set, sig);
+    sigaddset(&set, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }
 

@@ -1,7 +1,8 @@
-// How the run ends on SIGINT, SIGTERM and SIGHUP, in the wizard and in
-// unattended runs alike: the running back-end command (its whole process
-// group) gets the same signal and is waited for, a bounded time, then
-// killed; one log entry names the signal and the command; the terminal,
+// How the run ends on SIGINT, SIGTERM and SIGHUP (and on every other
+// signal whose default action would end it, SIGPIPE aside), in the wizard
+// and in unattended runs alike: the running back-end command (its whole
+// process group) gets the same signal (SIGTERM for the others) and is
+// waited for, a bounded time, then killed; one log entry names the signal and the command; the terminal,
 // the console message level and the live progress line are put back; the
 // process exits with 128 + the signal. Everything the handler needs is
 // noted beforehand, so that it only copies bytes and makes system calls.
@@ -13,7 +14,7 @@
 
 #include <cstddef>
 
-// Installs the handler for SIGINT, SIGTERM and SIGHUP, and makes a write to
+// Installs the handler for those signals, and makes a write to
 // a closed standard output fail instead of ending the run (SIGPIPE).
 // Takes the log path as it stands now.
 void arm_fatal_signals();
@@ -34,9 +35,15 @@ void note_running_command(pid_t pid, const char *cmd);
 // handler finishes it with a line feed).
 void note_progress_line_open(bool open);
 
-// The fatal signals, blocked in the calling thread until the object goes
-// out of scope: for the moments when a child is started or forgotten, and
-// for threads that must never run the handler.
+// Collects the installer's ended children other than the running back-end
+// command: the processes a back-end command left behind, which became the
+// installer's when their parent ended. Runs on SIGCHLD too, once armed.
+// Async-signal-safe.
+void collect_ended_strays();
+
+// The fatal signals (and SIGCHLD), blocked in the calling thread until the
+// object goes out of scope: for the moments when a child is started or
+// forgotten, and for threads that must never run the handlers.
 class FatalSignalsBlocked {
 public:
     FatalSignalsBlocked();

@@ -32,9 +32,11 @@ file_stream open_entry()
     if (!log_path)
         return nullptr;
     // Never blocks (a FIFO put where the log belongs) and writes only into a
-    // regular file; a new log is root's alone, as it may tell much of the
-    // host.
-    int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    // regular file, never through a symbolic link (which anyone who could
+    // write its directory may have put there); a new log is root's alone,
+    // as it may tell much of the host.
+    int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
     if (fd < 0)
         return nullptr;
     struct stat st{};

@@ -23,12 +23,12 @@ namespace {
 
 constexpr std::size_t kLineMax = 4095;
 
-// Splits a stream into lines of at most kLineMax characters (line feed
-// included), any byte allowed, reading large blocks at a time. Interrupted
-// reads are retried; any other error ends the stream.
+// Splits a command's output into lines of at most kLineMax characters
+// (line feed included), any byte allowed, reading large blocks at a time.
+// Interrupted reads are retried; any other error ends the stream.
 class LineReader {
 public:
-    explicit LineReader(int fd) : fd_(fd) {}
+    explicit LineReader(ShellChild &child) : child_(child) {}
 
     bool next(std::string_view &line)
     {
@@ -61,20 +61,14 @@ private:
             end_ -= begin_;
             begin_ = 0;
         }
-        while (true) {
-            ssize_t got = ::read(fd_, buffer_ + end_, sizeof buffer_ - end_);
-            if (got > 0) {
-                end_ += static_cast<std::size_t>(got);
-                return;
-            }
-            if (got < 0 && errno == EINTR)
-                continue;
+        std::size_t got = 0;
+        if (child_.read_output(buffer_ + end_, sizeof buffer_ - end_, got) == ShellChild::Read::Data)
+            end_ += got;
+        else
             at_end_ = true;
-            return;
-        }
     }
 
-    int fd_;
+    ShellChild &child_;
     char buffer_[65536] = {};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -203,11 +197,18 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
         close_terminal_line();
         return -1;
     }
-    auto reader = std::make_unique<LineReader>(child.fd());
+    auto reader = std::make_unique<LineReader>(child);
     std::string_view line;
     while (reader->next(line)) {
         if (output_buf != nullptr)
             capture_output(*output_buf, output_buf_size, line);
+        // What is neither a progress line nor read by the caller goes to
+        // the log (the back end says there why it failed).
+        if (line.empty() || line[0] != '[') {
+            if (output_buf == nullptr)
+                child.pass_on(line);
+            continue;
+        }
         apply_progress_line(progr, line);
     }
 

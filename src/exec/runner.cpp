@@ -25,23 +25,22 @@ struct ReadState {
 // Fills `block` with up to `size` bytes of the command's output, as a
 // buffered stream read would: short only at the end of the output or after
 // a read error. A read that a signal interrupted (a terminal resize, say)
-// lost nothing and is simply made again, without counting as an error.
-std::size_t read_block(int fd, char *block, std::size_t size, const char *cmd, ReadState &state)
+// lost nothing and is made again, without counting as an error.
+std::size_t read_block(ShellChild &child, char *block, std::size_t size, const char *cmd, ReadState &state)
 {
     std::size_t filled = 0;
     while (filled < size) {
-        ssize_t got = ::read(fd, block + filled, size - filled);
-        if (got > 0) {
-            filled += static_cast<std::size_t>(got);
+        std::size_t got = 0;
+        ShellChild::Read read = child.read_output(block + filled, size - filled, got);
+        if (read == ShellChild::Read::Data) {
+            filled += got;
             state.errors_in_a_row = 0;
             continue;
         }
-        if (got == 0) {
+        if (read == ShellChild::Read::End) {
             state.at_end = true;
             break;
         }
-        if (errno == EINTR)
-            continue;
         if (!state.logged_error)
             write_log("error in reading output of command %s\n", cmd);
         state.logged_error = true;
@@ -85,11 +84,10 @@ int execCmd3(const char *cmd, std::string *mess, thread_func progress_func, cons
     // block is logged and dropped.
     std::string collected;
     bool wrote = false;
-    const int fd = child.fd();
     ReadState state;
     char block[4096];
     while (true) {
-        std::size_t got = read_block(fd, block, 4095, cmd, state);
+        std::size_t got = read_block(child, block, 4095, cmd, state);
         block[got] = '\0';
         if (got > 0) {
             wrote = true;

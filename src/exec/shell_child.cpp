@@ -1,21 +1,56 @@
 #include "exec/shell_child.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
+#include "core/backend_record.h"
 #include "core/fatal_signals.h"
+#include "core/log.h"
+#include "core/run_state.h"
+#include "exec/terminal_line.h"
 
-ShellChild::ShellChild(const char *cmd)
+namespace {
+
+double seconds_now()
 {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+void close_fd(int &fd)
+{
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace
+
+ShellChild::ShellChild(const char *cmd) : command_(cmd)
+{
+    std::size_t word = command_.find_first_of(" \t\n");
+    name_ = command_.substr(0, word);
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
         return;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return;
+    }
     // The handler must never see a child it cannot name, nor name one that
-    // is gone: it is told with the fatal signals blocked.
+    // is gone: it is told with the fatal signals (and the collection of
+    // ended children) blocked.
     FatalSignalsBlocked blocked;
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -28,12 +63,22 @@ ShellChild::ShellChild(const char *cmd)
         sigemptyset(&ignore.sa_mask);
         ::sigaction(SIGTTIN, &ignore, nullptr);
         ::sigaction(SIGTTOU, &ignore, nullptr);
-        if (ends[1] != STDOUT_FILENO) {
-            ::dup2(ends[1], STDOUT_FILENO);
-            ::close(ends[1]);
-        } else {
+        // The pipes' write ends become descriptors 1 and 2 (dup2 clears
+        // close-on-exec on the copies); neither end is taken by the other.
+        int out_end = out[1];
+        int err_end = err[1];
+        if (out_end == STDERR_FILENO)
+            out_end = ::fcntl(out_end, F_DUPFD_CLOEXEC, 3);
+        if (err_end == STDOUT_FILENO)
+            err_end = ::fcntl(err_end, F_DUPFD_CLOEXEC, 3);
+        if (out_end != STDOUT_FILENO)
+            ::dup2(out_end, STDOUT_FILENO);
+        else
             ::fcntl(STDOUT_FILENO, F_SETFD, 0);
-        }
+        if (err_end != STDERR_FILENO)
+            ::dup2(err_end, STDERR_FILENO);
+        else
+            ::fcntl(STDERR_FILENO, F_SETFD, 0);
         reset_fatal_signals_in_child();
         ::sigprocmask(SIG_SETMASK, &blocked.previous(), nullptr);
         char shell[] = "sh";
@@ -42,16 +87,20 @@ ShellChild::ShellChild(const char *cmd)
         ::execve("/bin/sh", argv, environ);
         ::_exit(127);
     }
-    ::close(ends[1]);
+    ::close(out[1]);
+    ::close(err[1]);
     if (pid < 0) {
-        ::close(ends[0]);
+        ::close(out[0]);
+        ::close(err[0]);
         return;
     }
     // Set here too, so that the group exists before anyone signals it.
     ::setpgid(pid, pid);
     pid_ = pid;
-    fd_ = ends[0];
+    fd_ = out[0];
+    err_fd_ = err[0];
     note_running_command(pid, cmd);
+    record_backend(pid, cmd);
 }
 
 ShellChild::~ShellChild()
@@ -60,14 +109,119 @@ ShellChild::~ShellChild()
         finish();
 }
 
+bool ShellChild::ended()
+{
+    if (!ended_) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_) {
+            ended_ = true;
+            grace_end_ = seconds_now() + kOutputGraceSeconds;
+        }
+    }
+    return ended_;
+}
+
+void ShellChild::pass_on(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    std::string text(line);
+    write_log("%s: %s\n", name_.c_str(), text.c_str());
+    if (unattended && !innewt) {
+        clear_terminal_line();
+        std::fputs(text.c_str(), stderr);
+        std::fputc('\n', stderr);
+    }
+}
+
+void ShellChild::read_error_output()
+{
+    char block[4096];
+    ssize_t got = ::read(err_fd_, block, sizeof block);
+    if (got < 0 && errno == EINTR)
+        return;
+    if (got <= 0) {
+        close_fd(err_fd_);
+        flush_error_output();
+        return;
+    }
+    err_pending_.append(block, static_cast<std::size_t>(got));
+    std::size_t start = 0;
+    for (std::size_t feed = err_pending_.find('\n'); feed != std::string::npos;
+         feed = err_pending_.find('\n', start)) {
+        pass_on(std::string_view(err_pending_).substr(start, feed - start + 1));
+        start = feed + 1;
+    }
+    err_pending_.erase(0, start);
+    // A "line" without end that grows past the log's cut goes as it is.
+    if (err_pending_.size() >= 4095)
+        flush_error_output();
+}
+
+void ShellChild::flush_error_output()
+{
+    if (!err_pending_.empty())
+        pass_on(err_pending_);
+    err_pending_.clear();
+}
+
+bool ShellChild::wait_for_output(int timeout_ms)
+{
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    int ready = ::poll(fds, 2, timeout_ms);
+    if (ready <= 0)
+        return false;
+    if (err_fd_ >= 0 && fds[1].revents != 0)
+        read_error_output();
+    return fd_ >= 0 && fds[0].revents != 0;
+}
+
+ShellChild::Read ShellChild::read_output(char *buf, std::size_t size, std::size_t &got)
+{
+    got = 0;
+    while (fd_ >= 0) {
+        if (!wait_for_output(100)) {
+            collect_ended_strays();
+            if (ended() && seconds_now() >= grace_end_) {
+                write_log("%s has ended, but a process it left behind keeps its output open; going on without it\n",
+                          command_.c_str());
+                close_fd(fd_);
+                return Read::End;
+            }
+            continue;
+        }
+        ssize_t n = ::read(fd_, buf, size);
+        if (n > 0) {
+            got = static_cast<std::size_t>(n);
+            return Read::Data;
+        }
+        if (n == 0) {
+            close_fd(fd_);
+            return Read::End;
+        }
+        if (errno == EINTR)
+            continue;
+        return Read::Error;
+    }
+    return Read::End;
+}
+
 int ShellChild::finish()
 {
     if (!started())
         return -1;
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    close_fd(fd_);
+    // What is left of the error output, until it closes or the command has
+    // ended and the grace time is over.
+    while (err_fd_ >= 0) {
+        if (wait_for_output(100))
+            continue;
+        collect_ended_strays();
+        if (ended() && seconds_now() >= grace_end_)
+            break;
     }
+    close_fd(err_fd_);
+    flush_error_output();
     // Wait for the end without collecting it: until it is collected, the
     // command's process id (and its group's) cannot be taken by another
     // process, so the handler never signals a stranger.
@@ -79,11 +233,13 @@ int ShellChild::finish()
 
     FatalSignalsBlocked blocked;
     note_running_command(0, nullptr);
+    record_backend(0, nullptr);
     int status = 0;
     pid_t got;
     do {
         got = ::waitpid(pid_, &status, 0);
     } while (got < 0 && errno == EINTR);
     pid_ = -1;
+    collect_ended_strays();
     return got < 0 ? -1 : status;
 }

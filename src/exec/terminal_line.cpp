@@ -85,6 +85,16 @@ void update_terminal_line(int percent, const char *message)
     std::fflush(stdout);
 }
 
+void clear_terminal_line()
+{
+    if (!terminal_line.open || terminal_line.shown == 0)
+        return;
+    std::string blank = "\r" + std::string(terminal_line.shown, ' ') + "\r";
+    terminal_line.shown = 0;
+    std::fwrite(blank.data(), 1, blank.size(), stdout);
+    std::fflush(stdout);
+}
+
 void close_terminal_line()
 {
     if (!terminal_line.open)

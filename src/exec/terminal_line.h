@@ -20,5 +20,8 @@ std::string terminal_line_text(int percent, std::string_view message, std::size_
 void open_terminal_line();
 // Rewrites the line with the run's overall percentage and message.
 void update_terminal_line(int percent, const char *message);
+// Blanks the line, so that a message can take its row; the next update
+// draws the line anew on the row after the message.
+void clear_terminal_line();
 // Finishes the line with a line feed.
 void close_terminal_line();

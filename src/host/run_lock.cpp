@@ -1,6 +1,7 @@
 #include "host/run_lock.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "core/backend_record.h"
+#include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "screen/dialog.h"
@@ -34,6 +40,34 @@ long holder_pid(int fd)
         ::usleep(10000);
     }
     return 0;
+}
+
+double seconds_now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+bool group_gone_by(pid_t group, double deadline)
+{
+    while (process_group_alive(group)) {
+        if (seconds_now() >= deadline)
+            return false;
+        ::usleep(20000);
+    }
+    return true;
+}
+
+// The back-end record an earlier run left in the lock file.
+std::optional<BackendRecord> earlier_backend;
+
+void read_earlier_backend(int fd)
+{
+    char text[8192] = {};
+    ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
+    if (got > 0)
+        earlier_backend = parse_backend_record(std::string(text, static_cast<std::size_t>(got)));
 }
 
 } // namespace
@@ -62,16 +96,54 @@ void take_installer_lock()
         }
         long pid = holder_pid(fd);
         ::close(fd);
-        std::string message = strprintf(_("Another installer is running (process %ld). Only one installer can "
-                                           "change this host at a time: wait until it has finished, then start "
-                                           "this one again.\n"),
-                                         pid);
+        // A holder that never wrote its id (no installer of ours, or one
+        // stopped before it could) is not named.
+        std::string message =
+            pid > 0 ? strprintf(_("Another installer is running (process %ld). Only one installer can change this "
+                                  "host at a time: wait until it has finished, then start this one again.\n"),
+                                pid)
+                    : std::string(_("Another installer is running. Only one installer can change this host at a "
+                                    "time: wait until it has finished, then start this one again.\n"));
         std::fputs(message.c_str(), stderr);
         write_log("%s", message.c_str());
         insExit(1);
     }
+    read_earlier_backend(fd);
     std::string pid = strprintf("%ld\n", static_cast<long>(::getpid()));
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
         write_log("cannot write the process id into %s\n", INSTALLER_LOCK_PATH);
+    keep_backend_record_in(fd, pid);
     lock_fd = fd;
+}
+
+// A run that was killed outright (SIGKILL: no handler ran) leaves its
+// back-end command running, and its record in the lock file. What is left
+// of that command is stopped as the handler of a fatal signal would have
+// stopped it: SIGTERM to its process group, a grace time, then SIGKILL.
+// Stopping it, rather than refusing to run, is what the administrator
+// asked for when they killed the earlier run, and the only way a later run
+// can ever finish the work.
+void stop_earlier_backend()
+{
+    std::optional<BackendRecord> record = std::exchange(earlier_backend, std::nullopt);
+    if (!record || !process_group_alive(record->group))
+        return;
+    // A leader of another start time is a later process that was given the
+    // same id: the recorded group ended long ago. (While any process of a
+    // group lives, no new process is given the group's id.)
+    unsigned long long start = process_start_time(record->group);
+    if (start != 0 && start != record->start_time)
+        return;
+    ::kill(-record->group, SIGTERM);
+    ::kill(-record->group, SIGCONT);
+    if (group_gone_by(record->group, seconds_now() + kStopGraceSeconds)) {
+        write_log("Stopped the back-end command of an earlier run that was still running (process group %ld): %s\n",
+                  static_cast<long>(record->group), record->command.c_str());
+        return;
+    }
+    ::kill(-record->group, SIGKILL);
+    group_gone_by(record->group, seconds_now() + 2);
+    write_log("Killed the back-end command of an earlier run that was still running (process group %ld) after it "
+              "did not stop within %d seconds: %s\n",
+              static_cast<long>(record->group), kStopGraceSeconds, record->command.c_str());
 }

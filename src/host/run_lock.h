@@ -11,3 +11,9 @@ inline constexpr const char *INSTALLER_LOCK_PATH = "/run/kestrane-sdk-install.lo
 // status 1. A lock file that cannot be opened (no /run, a read-only one)
 // is logged and the run goes on without it.
 void take_installer_lock();
+
+// Stops what is left of the back-end command of an earlier run that was
+// killed outright (its record is read when the lock is taken): SIGTERM to
+// its process group, a grace time, SIGKILL; logged. Call before anything
+// of this run's back end runs.
+void stop_earlier_backend();

@@ -48,13 +48,62 @@ TEST(HostileTools, KilledToolsAreFailures)
         pkg.tool("installer-cli", std::string("echo '[ 10%] started'\nkill -") + signal + " $$\n");
         ProcessResult r = pkg.run({"-i"});
         EXPECT_EQ(r.status, 1) << signal;
-        EXPECT_EQ(r.err, "Error during configuration Tessaro Virtualization SDK. Look at "
-                         "/var/log/kestrane-sdk-install.log for more information.\n");
-        // The shell that ran the tool reports the signal as 128 + its number.
-        std::string status = std::string(signal) == "KILL" ? "137" : "139";
+        // The shell that ran the tool says what ended it, and reports the
+        // signal as 128 + its number.
+        const bool kill = std::string(signal) == "KILL";
+        const std::string said = kill ? "Killed" : "Segmentation fault";
+        EXPECT_EQ(r.err, said + "\nError during configuration Tessaro Virtualization SDK. Look at "
+                                "/var/log/kestrane-sdk-install.log for more information.\n");
+        EXPECT_NE(pkg.log().find(": ./installer-cli: " + said + "\n"), std::string::npos) << signal;
+        std::string status = kill ? "137" : "139";
         EXPECT_NE(pkg.log().find("-i Manifest 2>&1 " + status + "\n"), std::string::npos) << signal;
         EXPECT_NE(pkg.log().find(": Exiting with code 1\n"), std::string::npos);
     }
+}
+
+// A back end that fails says why in the log, whatever it wrote its reason
+// on, and whether or not it could even run: every line it wrote that the
+// installer does not use, named after the command. Unattended runs show
+// them on standard error too.
+TEST(HostileTools, TheBackEndsOwnReasonIsLogged)
+{
+    struct Row {
+        std::string tool;
+        std::string body;
+        unsigned mode;
+        std::string entry; // after the timestamp
+    };
+    const Row rows[] = {
+        {"installer-cli", "echo '[ 10%] started'\necho 'installer-cli: the licence server is out of reach' >&2\nexit 4\n",
+         0755, "./installer-cli: installer-cli: the licence server is out of reach\n"},
+        {"installer-cli", "echo '[ 10%] started'\n", 0644, "./installer-cli: sh: 1: ./installer-cli: Permission denied\n"},
+        {"installer-cli", "if then fi\n", 0755, "./installer-cli: ./installer-cli: 2: Syntax error: \"then\" unexpected\n"},
+        {"installer/pm.sh", "echo 'pm.sh: the package database is damaged' >&2\nexit 3\n", 0755,
+         "./installer/pm.sh: pm.sh: the package database is damaged\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.entry);
+        PackageFixture pkg;
+        pkg.write(row.tool, "#!/bin/sh\n" + row.body, row.mode);
+        ProcessResult r = pkg.run({"-i"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(pkg.log().find(": " + row.entry), std::string::npos) << pkg.log();
+        std::string shown = row.entry.substr(row.entry.find(": ") + 2);
+        EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+    }
+
+    // A command that has ended while a process it left behind keeps its
+    // output open holds the run only a moment: that is logged, and the run
+    // goes on.
+    PackageFixture daemon;
+    daemon.tool("installer-cli", "echo '[ 50%] starting the service'\n(sleep 20 &)\necho '[100%] Done'\n");
+    BackgroundProcess run(daemon.command({"-i"}), daemon.state());
+    ProcessResult done = run.wait(15000);
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_NE(daemon.log().find("-i Manifest 2>&1 has ended, but a process it left behind keeps its output open; "
+                                "going on without it\n"),
+              std::string::npos)
+        << daemon.log();
 }
 
 TEST(HostileTools, ClosedOutputThenLateExitIsAwaited)
@@ -91,6 +140,39 @@ TEST(HostileLogPaths, OddPathsWorkOrAreDroppedSilently)
     ASSERT_EQ(mkfifo((fifo.state() + "/log/fifo.log").c_str(), 0600), 0);
     BackgroundProcess run(fifo.command({"-i", "--log-path=/var/log/fifo.log"}), fifo.state());
     EXPECT_EQ(run.wait().status, 0);
+
+    // A FIFO, a symbolic link and a dangling one where the log belongs, on
+    // a run that installs a system package: the entries are lost (the back
+    // end's too), the run is not, and nothing is written where a link
+    // points.
+    for (const std::string kind : {"fifo", "link", "dangling"}) {
+        SCOPED_TRACE(kind);
+        PackageFixture pkg;
+        pkg.use_sample_backend();
+        pkg.write("data/lib_deps", "m tessaro-missing\n");
+        const std::string marker = sh_quote(pkg.root() + "/installed");
+        pkg.plant("/usr/bin/dpkg-query", "#!/bin/sh\n[ -e " + marker + " ] && printf 'install ok installed'\nexit 0\n");
+        pkg.plant("/usr/bin/apt-get", "#!/bin/sh\necho 'Setting up tessaro-missing'\ntouch " + marker + "\n");
+        const std::string log = pkg.state() + "/log/odd.log";
+        std::filesystem::create_directories(pkg.state() + "/log");
+        if (kind == "fifo") {
+            ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+        }
+        if (kind == "link") {
+            write_file(pkg.state() + "/log/target.log", "before\n");
+            std::filesystem::create_symlink("target.log", log);
+        }
+        if (kind == "dangling")
+            std::filesystem::create_symlink("created-by-root", log);
+        BackgroundProcess installing(pkg.command({"-i", "--log-path=/var/log/odd.log"}), pkg.state());
+        ProcessResult done = installing.wait(60000);
+        EXPECT_EQ(done.status, 0) << done.err;
+        EXPECT_TRUE(pkg.sdk_installed());
+        if (kind == "link") {
+            EXPECT_EQ(read_file(pkg.state() + "/log/target.log"), "before\n");
+        }
+        EXPECT_FALSE(file_exists(pkg.state() + "/log/created-by-root"));
+    }
 
     PackageFixture read_only;
     r = read_only.run({"-i", "--log-path=/proc/version"});

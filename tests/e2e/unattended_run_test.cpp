@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "support/package_fixture.h"
 
@@ -129,10 +130,12 @@ TEST(UnattendedInstall, FailedFirstHalfOfAnUpgradeStopsThere)
     pkg.tool("installer-cli", kRecord + "echo 'cannot erase' >&2\nexit 4\n");
     ProcessResult r = pkg.run({"-i"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error during configuration Tessaro Virtualization SDK. Look at /var/log/kestrane-sdk-install.log "
-                     "for more information.\n");
+    // The back end's own reason first, then the installer's.
+    EXPECT_EQ(r.err, "cannot erase\nError during configuration Tessaro Virtualization SDK. Look at "
+                     "/var/log/kestrane-sdk-install.log for more information.\n");
     EXPECT_EQ(calls_of(pkg).find(" -i Manifest"), std::string::npos);
     std::string log = pkg.log();
+    EXPECT_NE(log.find(": ./installer-cli: cannot erase\n"), std::string::npos);
     EXPECT_NE(log.find(" 2>&1 4\n"), std::string::npos);
     EXPECT_NE(log.find(": Error: Error during configuration"), std::string::npos);
     EXPECT_NE(log.find(": Exiting with code 1\n"), std::string::npos);
@@ -436,6 +439,28 @@ TEST(StartUp, OneInstallerAtATime)
         write_file(release, "");
         EXPECT_EQ(pkg.run({"-i"}).status, 0);
     }
+
+    // A lock held by a process that never wrote an id: refused, naming no
+    // process.
+    PackageFixture held;
+    std::filesystem::create_directories(held.state() + "/run");
+    BackgroundProcess holder({"flock", held.state() + "/run/kestrane-sdk-install.lock", "sleep", "60"});
+    ASSERT_TRUE(eventually([&] { return file_exists(held.state() + "/run/kestrane-sdk-install.lock"); }));
+    ProcessResult r = held.run({"-i"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Another installer is running. Only one installer can change this host at a time: wait until it "
+                     "has finished, then start this one again.\n");
+
+    // Started with its standard output closed: what it would print is lost,
+    // never written into the lock file the run opens.
+    PackageFixture closed;
+    RunOptions without_output;
+    without_output.wrapper = {"/bin/sh", "-c", "exec \"$@\" >&-", "sh"};
+    r = closed.run({"-i"}, without_output);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(read_file(closed.state() + "/run/kestrane-sdk-install.lock"), std::regex("[0-9]+\n")))
+        << read_file(closed.state() + "/run/kestrane-sdk-install.lock");
+    EXPECT_NE(closed.log().find(": Exiting with code 0\n"), std::string::npos);
 }
 
 TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
@@ -565,35 +590,53 @@ TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
 
 // The disk-space check needs the payload's size and 1 MiB more on each file
 // system it installs to, and compares that with the space available to it
-// (not what root's reserve adds to it).
+// (not what root's reserve adds to it). Each file system is the one that
+// will hold the directory: the directory's own when it exists (an upgrade),
+// a file system of its own too.
 TEST(SampleBackEnd, DiskSpaceCheckComparesTheAvailableSpace)
 {
+    const std::string sdk = "/usr/share/kestrane-virtualization-sdk";
     struct Row {
-        std::string share; // df's line for /usr/share: size, used, available
+        bool installed;    // the SDK's directory exists
+        std::string share; // df's line for the SDK's file system: size, used, available
         std::string etc;
         int status;
         std::string out;
     };
     const Row rows[] = {
-        {"100000 1000 1124", "100000 1000 5000", 0, ""},
-        {"100000 1000 1123", "100000 1000 5000", 2,
+        {false, "100000 1000 1124", "100000 1000 5000", 0, ""},
+        {false, "100000 1000 1123", "100000 1000 5000", 2,
          "There is not enough space on /usr/share: 1124 KiB are needed, 1123 KiB are free.\n"},
-        {"100000 1000 50000", "100000 99990 10", 2, "There is not enough space on /etc: 1124 KiB are needed, 10 KiB are free.\n"},
-        {"100000 1000 50000", "", 1, "Cannot read the free space of /etc.\n"},
+        {false, "100000 1000 50000", "100000 99990 10", 2,
+         "There is not enough space on /etc: 1124 KiB are needed, 10 KiB are free.\n"},
+        {false, "100000 1000 50000", "", 1, "Cannot read the free space of /etc.\n"},
+        {true, "100000 99000 20", "100000 1000 5000", 2,
+         "There is not enough space on " + sdk + ": 1124 KiB are needed, 20 KiB are free.\n"},
     };
     for (const Row &row : rows) {
+        SCOPED_TRACE(row.share + " " + row.etc);
+        PackageFixture pkg;
+        pkg.use_sample_backend();
+        if (row.installed)
+            pkg.preinstall();
         TempDir stubs;
         write_file(stubs / "du", "#!/bin/sh\nprintf '100\\tpayload\\n'\n", 0755);
+        // Only the file systems that hold the directories answer: the
+        // SDK's own when installed, else /usr/share's.
         std::string df = "#!/bin/sh\necho 'Filesystem 1024-blocks Used Available Capacity Mounted on'\ncase $2 in\n";
-        for (const auto &[target, figures] : {std::pair{"/usr/share", row.share}, std::pair{"/etc", row.etc}}) {
+        for (const auto &[target, figures] :
+             {std::pair{row.installed ? sdk : std::string("/usr/share"), row.share}, std::pair{std::string("/etc"), row.etc}}) {
             if (!figures.empty())
-                df += std::string(target) + ") echo '/dev/sda1 " + figures + " 50% " + target + "' ;;\n";
+                df += target + ") echo '/dev/sda1 " + figures + " 50% " + target + "' ;;\n";
         }
         write_file(stubs / "df", df + "esac\n", 0755);
-        ProcessResult r = run_process({"/usr/bin/env", "PATH=" + stubs.path() + ":/usr/bin:/bin", "/bin/sh",
-                                       std::string(SAMPLE_SDK_DIR) + "/installer/check_disk_space.sh"});
-        EXPECT_EQ(r.status, row.status) << row.share << " " << row.etc;
-        EXPECT_EQ(r.out, row.out) << row.share << " " << row.etc;
+        RunOptions options;
+        options.program = "/usr/bin/env";
+        options.cwd = pkg.root();
+        ProcessResult r = pkg.run({"PATH=" + stubs.path() + ":/usr/bin:/bin", "/bin/sh", "installer/check_disk_space.sh"},
+                                  options);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.out, row.out);
     }
 }
 
@@ -653,7 +696,10 @@ TEST(SampleBackEnd, PackageManagerNeverAsksAndWaitsForItsLock)
                        sh_quote(dir / "apt.log") + "\n" +
                        (held ? "echo 'E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242' >&2\n"
                                "exit 100\n"
-                             : "touch " + sh_quote(dir / "done") + "\n"),
+                             // Waited for the lock, then got it: no failure.
+                             : "echo 'Waiting for cache lock: Could not get lock /var/lib/dpkg/lock-frontend. It is "
+                               "held by process 4242 (apt-get)...' >&2\ntouch " +
+                                   sh_quote(dir / "done") + "\n"),
                    0755);
         std::vector<std::string> env = {"PATH=" + dir / "bin" + ":/usr/sbin:/usr/bin:/sbin:/bin"};
         if (held)
@@ -741,35 +787,72 @@ TEST(SampleBackEnd, FailsClearlyOnABrokenPackage)
 }
 
 // A run stopped at any point, in either half of an upgrade, leaves what a
-// removal removes whole and what a new installation repairs.
+// removal removes whole and what a new installation repairs. A run killed
+// outright (SIGKILL: its handler never runs) leaves its back end running;
+// the next run stops what is left of it before it does anything, so that
+// nothing of the earlier run changes the host after the next one has said
+// what it did.
 TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
 {
     const std::string kFiles[] = {"/usr/share/kestrane-virtualization-sdk/include/tessaro/sdk.h",
                                   "/usr/share/kestrane-virtualization-sdk/bin/tessaro-sdk-info",
                                   "/usr/share/kestrane-virtualization-sdk/Manifest", "/etc/kestrane-sdk/sdk.conf"};
-    for (const char *tool : {"rm", "cp"}) {
-        for (const char *then : {"-r", "-i"}) {
-            SCOPED_TRACE(std::string(tool) + " " + then);
-            PackageFixture pkg;
-            pkg.use_sample_backend();
-            ASSERT_EQ(pkg.run({"-i"}).status, 0);
-            // The back end's own tool stops at the third file of the list.
-            TempDir hooks;
-            const std::string reached = hooks / "reached";
-            write_file(hooks / tool,
-                       "#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) touch " + sh_quote(reached) +
-                           "; i=0; while [ $i -lt 1200 ]; do sleep 0.05; i=$((i + 1)); done ;; esac\nexec /usr/bin/" + tool + " \"$@\"\n",
+    struct Row {
+        const char *tool; // where the upgrade stops: rm in its first half, cp in its second, apt-get before
+        const char *then;
+        int sig;
+    };
+    const Row rows[] = {{"rm", "-r", SIGTERM},  {"rm", "-i", SIGTERM},  {"cp", "-r", SIGTERM},
+                        {"cp", "-i", SIGTERM},  {"rm", "-r", SIGKILL},  {"rm", "-i", SIGKILL},
+                        {"cp", "-r", SIGKILL},  {"cp", "-i", SIGKILL},  {"apt-get", "-i", SIGKILL}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.tool) + " " + row.then + " " + std::to_string(row.sig));
+        PackageFixture pkg;
+        pkg.use_sample_backend();
+        ASSERT_EQ(pkg.run({"-i"}).status, 0);
+        // The back end's own tool stops, the first time, at the third file
+        // of the list (or, for the package manager, at once, holding its
+        // lock), until the test opens the gate.
+        TempDir hooks;
+        const std::string reached = hooks / "reached";
+        const std::string pause = "if mkdir " + sh_quote(hooks / "paused") + " 2>/dev/null; then touch " +
+                                  sh_quote(reached) + "; " + pkg.gate("go") + "fi\n";
+        if (std::string(row.tool) == "apt-get") {
+            pkg.write("data/lib_deps", "m tessaro-missing\n");
+            write_file(hooks / "dpkg-query", "#!/bin/sh\n[ -e " + sh_quote(hooks / "done") +
+                                                 " ] && printf 'install ok installed'\nexit 0\n", 0755);
+            write_file(hooks / "apt-get",
+                       "#!/bin/sh\nexec 9>" + sh_quote(hooks / "lock") +
+                           "\nflock -n 9 || { echo 'E: Could not get lock /var/lib/dpkg/lock-frontend' >&2; exit 100; }\n" +
+                           pause + "touch " + sh_quote(hooks / "done") + "\n",
                        0755);
-            BackgroundProcess upgrade(pkg.command({"-i"}), pkg.state(),
-                                      {"PATH=" + hooks.path() + ":/usr/sbin:/usr/bin:/sbin:/bin"});
-            ASSERT_TRUE(eventually([&] { return file_exists(reached); }));
-            ASSERT_EQ(kill(upgrade.pid(), SIGTERM), 0);
-            EXPECT_EQ(upgrade.wait().status, 128 + SIGTERM);
+        } else {
+            write_file(hooks / row.tool,
+                       "#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) " + pause + ";; esac\nexec /usr/bin/" + row.tool +
+                           " \"$@\"\n",
+                       0755);
+        }
+        const std::vector<std::string> env = {"PATH=" + hooks.path() + ":/usr/sbin:/usr/bin:/sbin:/bin", "PM_LOCK_WAIT=1"};
+        BackgroundProcess upgrade(pkg.command({"-i"}), pkg.state(), env);
+        ASSERT_TRUE(eventually([&] { return file_exists(reached); }));
+        ASSERT_EQ(kill(upgrade.pid(), row.sig), 0);
+        EXPECT_EQ(upgrade.wait().status, 128 + row.sig);
 
-            ProcessResult r = pkg.run({then});
-            EXPECT_EQ(r.status, 0) << r.out << r.err;
+        ProcessResult r = run_process(pkg.command({row.then}), pkg.state(), env);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        // Whatever of the earlier run is still there may go on now.
+        pkg.open_gate("go");
+        for (int second : {0, 1, 5}) {
+            if (second > 0 && row.sig != SIGKILL)
+                break;
+            sleep(second == 5 ? 4 : second);
             for (const std::string &file : kFiles)
-                EXPECT_EQ(pkg.installed(file), std::string(then) == "-i") << file;
+                EXPECT_EQ(pkg.installed(file), std::string(row.then) == "-i") << file << " after " << second << " s";
+        }
+        if (row.sig == SIGKILL) {
+            EXPECT_TRUE(std::regex_search(pkg.log(), std::regex(": Stopped the back-end command of an earlier run that "
+                                                                "was still running \\(process group [0-9]+\\): \\./")))
+                << pkg.log();
         }
     }
 }

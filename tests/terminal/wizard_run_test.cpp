@@ -21,7 +21,9 @@ const std::string kRecord = "echo \"$(basename \"$0\") $*\" >> \"$(cd \"$(dirnam
 TEST(WizardRun, FreshInstallFromWelcomeToFinish)
 {
     WizardRun run;
-    run.pkg.tool("installer-cli", kRecord + run.pkg.gate("begin") + "echo '[ 10%] Starting'\necho '[ 60%] Copying'\n" +
+    // The back end leaves five processes behind, which end soon after.
+    run.pkg.tool("installer-cli", kRecord + "for i in 1 2 3 4 5; do (sleep 0.2 >/dev/null 2>&1 &); done\n" +
+                                      run.pkg.gate("begin") + "echo '[ 10%] Starting'\necho '[ 60%] Copying'\n" +
                                       run.pkg.gate("copied") + "echo '[100%] Done'\n");
     run.start();
     ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK 3.1 Installer - "));
@@ -40,6 +42,13 @@ TEST(WizardRun, FreshInstallFromWelcomeToFinish)
     run.pkg.open_gate("copied");
     ASSERT_TRUE(run.term.wait_for("Tessaro Virtualization SDK Installation Completed"));
     EXPECT_NE(run.term.screen().find("You have successfully completed installing Tessaro"), std::string::npos);
+    // Collected as they end, while the installer waits at its last screen:
+    // no child is left to it, not even a zombie.
+    std::string installer = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
+    installer = installer.substr(0, installer.find('\n'));
+    ASSERT_FALSE(installer.empty());
+    EXPECT_TRUE(eventually([&] { return shell_output("ps -o stat= --ppid " + installer).empty(); }))
+        << shell_output("ps -o pid,stat,args --ppid " + installer);
     EXPECT_EQ(run.term.screen().find("Reboot"), std::string::npos);
     EXPECT_TRUE(run.term.cursor_on(" Exit "));
     run.term.press("Enter");
@@ -160,7 +169,8 @@ TEST(WizardRun, NotEnoughDiskSpaceCanBeRetried)
 TEST(WizardRun, PackageQuestionAndFourRetryQuestions)
 {
     WizardRun run;
-    run.pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo'; echo 'o gzip' ;;\n"
+    run.pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo'; echo 'o gzip'; "
+                                              "echo 'W: noise of the check' >&2 ;;\n"
                                               "--install) sleep 0.3; exit 123 ;;\nesac\nexit 0\n");
     run.start();
     run.welcome_next();
@@ -169,6 +179,10 @@ TEST(WizardRun, PackageQuestionAndFourRetryQuestions)
     EXPECT_NE(run.term.screen().find("Do you want to install them now?"), std::string::npos);
     EXPECT_NE(run.term.screen().find("- libfoo"), std::string::npos);
     EXPECT_NE(run.term.screen().find("Component Installation"), std::string::npos);
+    // What the check wrote on its error output is in the log, never on the
+    // screen.
+    EXPECT_EQ(run.term.screen().find("noise"), std::string::npos) << run.term.screen();
+    EXPECT_NE(run.pkg.log().find(": ./installer/pm.sh: W: noise of the check\n"), std::string::npos) << run.pkg.log();
     run.term.press("Enter");
     for (int retry = 0; retry < 4; ++retry) {
         ASSERT_TRUE(run.term.wait_for("package manager is already running")) << retry;
@@ -215,7 +229,8 @@ TEST(WizardRun, PackageQuestionAndFourRetryQuestions)
 
 TEST(WizardRun, SignalDuringADialogRestoresEverything)
 {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    // Any signal that would end the installer ends it as SIGTERM does.
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
         WizardRun run;
         run.start();
         ASSERT_TRUE(run.term.wait_for("Welcome to")) << sig;
