@@ -16,11 +16,20 @@
 #ifdef PACKAGE_TARBALL
 namespace {
 
-// The log without its timestamps, which differ from run to run.
+// The log without its timestamps, which differ from run to run, its
+// entries apart by writer: what the installer passed on from the back
+// end's output, and the rest (the installer's own and the back end's
+// tools' direct entries). Each writer's entries keep their order; between
+// writers it may differ from run to run.
 std::string without_stamps(const std::string &log)
 {
     static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4}: )");
-    return std::regex_replace(log, stamp, "");
+    std::istringstream entries(std::regex_replace(log, stamp, ""));
+    std::string passed_on;
+    std::string rest;
+    for (std::string line; std::getline(entries, line);)
+        (line.rfind("./installer-cli: ", 0) == 0 ? passed_on : rest) += line + "\n";
+    return rest + "--- passed on from the back end's output:\n" + passed_on;
 }
 
 } // namespace
@@ -78,6 +87,20 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
                                           std::string(SOURCE_DIR) + "/sample-sdk", again / "resources",
                                           SHIPPED_INSTALLER, name, again.path()});
     ASSERT_EQ(repacked.status, 0) << repacked.err;
+    // A file of the package that git tracks but the work tree lacks fails
+    // the packing, named, instead of leaving the package incomplete.
+    TempDir checkout;
+    std::filesystem::copy(std::string(SOURCE_DIR) + "/sample-sdk", checkout / "sample-sdk",
+                          std::filesystem::copy_options::recursive);
+    ASSERT_EQ(run_process({"git", "init", "-q", checkout.path()}).status, 0);
+    ASSERT_EQ(run_process({"git", "-C", checkout.path(), "add", "sample-sdk"}).status, 0);
+    std::filesystem::remove(checkout / "sample-sdk/payload/doc/README");
+    ProcessResult incomplete = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
+                                            checkout / "sample-sdk", again / "resources", SHIPPED_INSTALLER, name,
+                                            checkout.path()});
+    EXPECT_NE(incomplete.status, 0);
+    EXPECT_NE(incomplete.err.find("payload/doc/README"), std::string::npos) << incomplete.err;
+    EXPECT_FALSE(std::filesystem::exists(checkout / (name + ".tar.gz")));
     EXPECT_TRUE(read_file(again / (name + ".tar.gz")) == read_file(tarball)); // not printed: megabytes
 
     PackageFixture bare;
@@ -169,15 +192,12 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_TRUE(run.pkg.sdk_installed());
     run.start();
     run.welcome_next();
-    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
-    run.term.press("Enter");
+    run.choose_action();
     run.accept_licence();
     run.finish("Tessaro Virtualization SDK Updating Completed");
     run.start();
     run.welcome_next();
-    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
-    run.term.press("Down");
-    run.term.press("Enter");
+    run.choose_action(true);
     run.finish("You have successfully removed Tessaro");
     EXPECT_FALSE(run.pkg.sdk_installed());
 
@@ -288,6 +308,24 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     asking.start(touching.command_text({"-i"}));
     EXPECT_EQ(asking.wait_exit(), 0) << asking.screen();
     EXPECT_NE(asking.screen().find("100% Done 1"), std::string::npos) << asking.screen();
+
+    // Shrunk while it shows: the next update is cut, and blanks what is
+    // left of the last one, to the new width, so it stays on one row.
+    PackageFixture shrinking;
+    shrinking.tool("installer-cli", "echo \"[ 40%] $(printf '%070d' 0)\"\n" + shrinking.gate("shrunk") +
+                                        "echo '[ 60%] short'\n" + shrinking.gate("seen") + "echo '[100%] Done'\n");
+    Terminal shrunk(80, 24);
+    shrunk.start(shrinking.command_text({"-i"}));
+    ASSERT_TRUE(shrunk.wait_for(" 40% 000")) << shrunk.screen();
+    shrunk.resize(40, 24);
+    shrinking.open_gate("shrunk");
+    ASSERT_TRUE(shrunk.wait_for(" 60% short")) << shrunk.screen();
+    // The cursor stays on the line's row: nothing wrapped.
+    EXPECT_TRUE(shrunk.wait_until([&](const std::string &) {
+        return shrunk.cursor().second == shrunk.find(" 60% short").first && shrunk.cursor().first < 40;
+    })) << shrunk.cursor().first << "," << shrunk.cursor().second << "\n" << shrunk.screen();
+    shrinking.open_gate("seen");
+    EXPECT_EQ(shrunk.wait_exit(), 0);
 
     // Wide characters count two columns each: the line never wraps, so the
     // next update leaves no stale row behind.
