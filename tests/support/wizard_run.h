@@ -37,6 +37,16 @@ struct WizardRun {
         term.press("Enter");
     }
 
+    // At the action question of an installed SDK: the first answer
+    // (upgrade), or with `remove` the second.
+    void choose_action(bool remove = false)
+    {
+        ASSERT_TRUE(term.wait_for("Please select action to perform:"));
+        if (remove)
+            term.press("Down");
+        term.press("Enter");
+    }
+
     // Cancels at the welcome screen, confirms, and expects status 10 and a
     // usable terminal.
     void cancel_at_welcome()

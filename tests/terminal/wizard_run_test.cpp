@@ -81,8 +81,7 @@ TEST(WizardRun, UpgradeShowsTheLicenceAndTheUpdateFinish)
     run.pkg.preinstall();
     run.start();
     run.welcome_next();
-    ASSERT_TRUE(run.term.wait_for("Please select action to perform:"));
-    run.term.press("Enter");
+    run.choose_action();
     run.accept_licence();
     run.finish("Tessaro Virtualization SDK Updating Completed");
 }
