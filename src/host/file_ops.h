@@ -1,5 +1,5 @@
-// File operations done through the shell, and the stream utilities that go
-// with the command runner and the text dialogs.
+// File operations done through the shell, and the temporary file of the
+// text dialogs.
 #pragma once
 
 #include <cstdio>
@@ -23,10 +23,6 @@ int set_param(const std::string &conf, const std::string &var, const std::string
 
 // A new temporary file, its name already removed.
 file_stream openTemp();
-// All lines of the stream from its start, leading blanks removed, each
-// followed by one more line feed.
-std::string readTrimmedLines(std::FILE *file);
-void swapfd(int fd1, int fd2);
 
 // The template of openTemp; tests point it elsewhere.
 extern const char *temp_template;

@@ -6,7 +6,7 @@
 
 #include "core/run_state.h"
 #include "core/text.h"
-#include "host/file_ops.h"
+#include "core/streams.h"
 #include "screen/buttons.h"
 #include "screen/dialog.h"
 #include "screen/newt_handles.h"
