@@ -35,6 +35,12 @@ mkdir "$root"
 # catalogues, the manual pages, the licence, the manifest, the back end, its
 # data and payload.
 if git -C "$sample" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    # A file git tracks that the work tree lacks would be left out quietly.
+    missing=$(cd "$sample" && git ls-files --deleted -- LICENSE Manifest installer-cli installer data payload)
+    if [ -n "$missing" ]; then
+        printf 'make-package: files of the package are missing from %s:\n%s\n' "$sample" "$missing" >&2
+        exit 1
+    fi
     (cd "$sample" && git ls-files -z -- LICENSE Manifest installer-cli installer data payload |
         xargs -0 tar -cf - --no-recursion) | (cd "$root" && tar -xf -)
 else

@@ -97,3 +97,54 @@ std::string shell_quote(std::string_view text)
     quoted += '\'';
     return quoted;
 }
+
+bool is_invisible_format(unsigned code)
+{
+    // Unicode's format characters (general category Cf) and the line and
+    // paragraph separators (Zl, Zp).
+    static constexpr unsigned kRanges[][2] = {
+        {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+        {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x2028, 0x202E},
+        {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+        {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+        {0xE0020, 0xE007F},
+    };
+    for (const auto &range : kRanges) {
+        if (code >= range[0] && code <= range[1])
+            return true;
+    }
+    return false;
+}
+
+std::string blank_invisible_formats(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        unsigned code = 0;
+        std::size_t length = decode_utf8(text, code);
+        if (length == 0) {
+            out += text[0];
+            text.remove_prefix(1);
+            continue;
+        }
+        if (is_invisible_format(code))
+            out += ' ';
+        else
+            out.append(text.substr(0, length));
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
+std::string unix_line_ends(std::string text)
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        text[kept++] = text[i];
+    }
+    text.resize(kept);
+    return text;
+}

@@ -31,6 +31,22 @@ std::string strprintf_cut(const char *format, ...) __attribute__((format(printf,
 // sequence, a surrogate, or beyond U+10FFFF).
 std::size_t decode_utf8(std::string_view text, unsigned &code);
 
+// True for the characters that change how the text around them is shown
+// without showing anything themselves: Unicode's format characters
+// (bidirectional embeddings, overrides and isolates, zero-width characters,
+// the byte-order mark, ...) and its line and paragraph separators. Text a
+// back end printed must not carry them to the screen: it could reorder or
+// hide what the administrator reads.
+bool is_invisible_format(unsigned code);
+
+// `text` with every such character (as UTF-8) replaced by a blank; every
+// other byte as it is.
+std::string blank_invisible_formats(std::string_view text);
+
+// `text` with every CR LF line end (as a file written on Windows has them)
+// made a line feed.
+std::string unix_line_ends(std::string text);
+
 // True when `text` can stand on a shell command line as one word unquoted.
 bool is_shell_safe(std::string_view text);
 

@@ -35,6 +35,9 @@ int prepare_output_message(std::string *msg)
 {
     if (msg == nullptr)
         return 1;
+    // The list is the back end's text: nothing in it may reorder or hide
+    // what the dialog shows.
+    *msg = blank_invisible_formats(*msg);
     bool rewrite = true;
     for (std::size_t i = 0; i < msg->size(); ++i) {
         char c = (*msg)[i];

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/fatal_signals.h"
@@ -42,10 +43,11 @@ std::string terminal_line_text(int percent, std::string_view message, std::size_
     while (!message.empty()) {
         unsigned code = 0;
         std::size_t length = decode_utf8(message, code);
-        // Controls of either set and anything that is not UTF-8 are blanks:
-        // they must never reach the terminal.
+        // Controls of either set, invisible format characters and anything
+        // that is not UTF-8 are blanks: they must never reach the terminal.
         int width = 1;
-        bool blank = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
+        bool blank = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F) ||
+                     is_invisible_format(code);
         if (!blank && code >= 0x80) {
             width = SLwchar_wcwidth(code);
             blank = width < 0 || width > 2;
@@ -75,11 +77,15 @@ void update_terminal_line(int percent, const char *message)
 {
     if (!terminal_line.open)
         return;
-    // One column less than the terminal is wide, so that it never wraps.
+    // One column less than the terminal is wide (read anew every time: it
+    // may have been resized), so that it never wraps; what is left of the
+    // last update is blanked, as far as the terminal is wide now.
     std::size_t columns = 0;
-    std::string line = "\r" + terminal_line_text(percent, message, terminal_columns() - 1, columns);
-    if (terminal_line.shown > columns)
-        line.append(terminal_line.shown - columns, ' ');
+    const std::size_t limit = terminal_columns() - 1;
+    std::string line = "\r" + terminal_line_text(percent, message, limit, columns);
+    const std::size_t blank_to = std::min(terminal_line.shown, limit);
+    if (blank_to > columns)
+        line.append(blank_to - columns, ' ');
     terminal_line.shown = columns;
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -89,7 +95,7 @@ void clear_terminal_line()
 {
     if (!terminal_line.open || terminal_line.shown == 0)
         return;
-    std::string blank = "\r" + std::string(terminal_line.shown, ' ') + "\r";
+    std::string blank = "\r" + std::string(std::min(terminal_line.shown, terminal_columns() - 1), ' ') + "\r";
     terminal_line.shown = 0;
     std::fwrite(blank.data(), 1, blank.size(), stdout);
     std::fflush(stdout);

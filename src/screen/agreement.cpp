@@ -75,8 +75,10 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     std::size_t got = std::fread(text.data(), 1, kAgreementMax, file.get());
     text.resize(got);
     file.reset();
-    // A NUL in the file ends the text, as it ends any C string shown on screen.
+    // A NUL in the file ends the text, as it ends any C string shown on
+    // screen; a licence written on Windows ends its lines as any other.
     text.resize(std::min(text.size(), text.find('\0')));
+    text = unix_line_ends(std::move(text));
 
     int cols = 0;
     int rows = 0;

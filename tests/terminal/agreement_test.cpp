@@ -21,10 +21,14 @@ TEST(Header, TitleOnTopAndHelpLineAtTheBottom)
 TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
 {
     TempDir dir;
-    write_file(dir / "LICENSE", "First line of the licence.\nSecond line.\n");
+    // Written on Windows: CR LF ends its lines as a line feed does.
+    write_file(dir / "LICENSE", "First line of the licence.\r\nSecond line.\r\n");
     ScreenRun run;
     run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
     ASSERT_TRUE(run.term.wait_for("First line of the licence."));
+    EXPECT_EQ(run.term.screen().find("^M"), std::string::npos) << run.term.screen();
+    EXPECT_EQ(run.term.find("Second line.").first, run.term.find("First line of the licence.").first + 1)
+        << run.term.screen();
     EXPECT_TRUE(run.term.cursor_on(" Decline "));
     EXPECT_NE(run.term.screen().find(" Accept "), std::string::npos);
     run.term.press("Enter");

@@ -35,6 +35,10 @@ TEST(PackageLists, PrepareMarksTheFirstMarkerOfEachLine)
     prepare_output_message(&unmarked);
     EXPECT_EQ(unmarked, "fo- bar\n- x m y\n");
     EXPECT_EQ(prepare_output_message(nullptr), 1);
+    // A package name the back end printed cannot reorder or hide the list.
+    std::string spoofing = "m lib\xe2\x80\xae" "oof\xe2\x80\xac\no z\xe2\x80\x8b" "ip\xef\xbb\xbf\n";
+    prepare_output_message(&spoofing);
+    EXPECT_EQ(spoofing, "- lib oof \n- z ip \n");
 }
 
 TEST(BackendCommands, FixedTemplatesWithSafeValues)

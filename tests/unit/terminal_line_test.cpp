@@ -45,6 +45,11 @@ TEST(TerminalLine, ExactTextForEveryKindOfMessage)
         {40, "ab" + times(wide, 30), 39, " 40% ab" + times(wide, 16), 39},
         {40, std::string(100, 'x'), 39, " 40% " + std::string(34, 'x'), 39},
         {100, "Done", 3, "100", 3},
+        // Invisible format characters that would reorder or hide the text
+        // around them: a right-to-left override and its end, a zero-width
+        // space, a byte-order mark, a line separator.
+        {50, "a\xe2\x80\xae" "b\xe2\x80\xac" "c\xe2\x80\x8b" "d\xef\xbb\xbf" "e\xe2\x80\xa8" "f", 79,
+         " 50% a b c d e f", 16},
     };
     for (const Case &c : cases) {
         std::size_t columns = 0;
