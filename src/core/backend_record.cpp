@@ -1,12 +1,11 @@
 #include "core/backend_record.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -99,12 +98,11 @@ unsigned long long process_start_time(pid_t pid)
 
 bool process_group_alive(pid_t group)
 {
-    std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), ::closedir);
-    if (!proc)
-        return false;
-    while (const dirent *entry = ::readdir(proc.get())) {
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
         char *end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
+        long pid = std::strtol(name.c_str(), &end, 10);
         if (pid <= 0 || *end != '\0')
             continue;
         std::string state;
