@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/file_ops.h"
+#include "core/file_stream.h"
+#include "core/streams.h"
 #include "screen/text_dialogs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
