@@ -113,9 +113,7 @@ newtComponent scrChoiseForm(const char *title, const char *text, newtGrid btns)
     newtGridSetField(grid, 0, last_line != nullptr ? 2 : 1, NEWT_GRID_SUBGRID, btns, 0, 1, 0, -1, 0,
                      NEWT_GRID_FLAG_GROWX);
     newtComponent form = newtForm(nullptr, nullptr, 0);
-    newtGridAddComponentsToForm(grid, form, 1);
-    newtGridWrappedWindow(grid, title_buf.data());
-    newtGridFree(grid, 1);
+    open_grid_window(form, grid, title_buf);
     return form;
 }
 

@@ -50,8 +50,9 @@ void message_box(const char *mess, const char *button, const char *title, bool s
     int target = 60;
     if (short_text)
         target = static_cast<int>(std::min<std::size_t>(std::strlen(mess), 60));
-    // Beside the text: the padding row and the button bar of baseDialog.
-    newtComponent box = scrolling_text_box(mess, target, short_text ? 1 : 0, 1 + button_bar_rows());
+    // Beside the text: the padding rows above it and above the button bar
+    // of baseDialog, and the bar.
+    newtComponent box = scrolling_text_box(mess, target, short_text ? 1 : 0, 2 + button_bar_rows());
     baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr, box, button, nullptr, 0);
 }
 
@@ -89,11 +90,7 @@ int baseDialog(const char *caption, const char *label, const char *label1, newtC
         newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, bottom, 0, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
     newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
 
-    std::string title = fitted_title(caption);
-    newtGridWrappedWindow(grid, title.data());
-    form.window_opened();
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    newtGridFree(grid, 1);
+    form.open(grid, caption);
 
     newtFormSetCurrent(form.get(), defbutton != 0 && b1 != nullptr ? b1 : b0);
     newtComponent ended = run_form(form.get());

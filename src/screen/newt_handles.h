@@ -13,6 +13,7 @@
 
 #include "core/text.h"
 #include "screen/scrolling_text.h"
+#include "screen/window_stack.h"
 #include "screen/terminal_guard.h"
 
 // A window title cut to what the screen can frame: a window is at least as
@@ -60,24 +61,22 @@ public:
     newtComponent get() const { return form_; }
     void window_opened() { window_ = true; }
 
-    // Puts every widget of `grid` on the form, opens a centred window fitted
-    // to the grid with `title`, and releases the grid (not its widgets).
+    // Puts every widget of `grid` on the form and opens a centred window
+    // fitted to the grid with `title`; the grid (not its widgets) goes with
+    // the window, which can then be laid out again for another size.
     void open(newtGrid grid, const char *title)
     {
-        std::string title_text = fitted_title(title);
-        newtGridAddComponentsToForm(grid, form_, 1);
-        newtGridWrappedWindow(grid, title_text.data());
+        open_grid_window(form_, grid, fitted_title(title));
         window_opened();
-        newtGridFree(grid, 1);
     }
     void close()
     {
+        if (window_)
+            close_grid_window(form_);
+        window_ = false;
         if (form_ != nullptr)
             newtFormDestroy(form_);
         form_ = nullptr;
-        if (window_)
-            newtPopWindow();
-        window_ = false;
     }
 
 private:

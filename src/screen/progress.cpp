@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "screen/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/window_stack.h"
 #include "screen/terminal_guard.h"
 
 namespace {
@@ -75,11 +76,13 @@ void prepStart(long long fullValue, const char *title)
         return;
     }
     follow_terminal_size();
-    newtCenteredWindow(50, 3, title);
-    prepScale = newtScale(1, 1, 48, fullValue);
+    // A 50x3 window, the bar in its middle row: laid out by a grid, so that
+    // a resize while it is up lays it out again for the new size.
+    prepScale = newtScale(-1, -1, 48, fullValue);
     prepForm = newtForm(nullptr, nullptr, 0);
-    newtFormAddComponent(prepForm, prepScale);
-    newtDrawForm(prepForm);
+    newtGrid grid = newtCreateGrid(1, 1);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, prepScale, 0, 0, 0, 0, 0, 0);
+    open_grid_window(prepForm, grid, title != nullptr ? title : "");
     newtRefresh();
 }
 
@@ -88,15 +91,18 @@ void prepUpdate(long long amount)
     if (!innewt || prepForm == nullptr)
         return;
     newtScaleSet(prepScale, static_cast<unsigned long long>(amount));
-    newtRefresh();
+    // The terminal was resized: drawn again for the new size (or, while it
+    // is too small, the line that asks for a larger one).
+    if (show_windows_if_they_fit())
+        newtRefresh();
 }
 
 void prepStop()
 {
     if (!innewt || prepForm == nullptr)
         return;
+    close_grid_window(prepForm);
     newtFormDestroy(prepForm);
-    newtPopWindow();
     prepForm = nullptr;
     prepScale = nullptr;
 }

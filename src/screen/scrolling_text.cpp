@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "screen/newt_handles.h"
+#include "screen/terminal_guard.h"
+#include "screen/window_stack.h"
 
 namespace {
 
@@ -13,9 +15,15 @@ constexpr int kBarColumns = 2;
 
 const int kScrollKeys[] = {NEWT_KEY_PGUP, NEWT_KEY_PGDN, NEWT_KEY_HOME, NEWT_KEY_END};
 
+// Ctrl-L, as terminals send it.
+constexpr int kRedrawKey = 12;
+// How often a running form looks at the terminal's size.
+constexpr int kSizeCheckMs = 200;
+
 struct ScrollingText {
     newtComponent box = nullptr;
     newtComponent bar = nullptr;  // made when its form first runs
+    bool arrows_only = false;     // a box too low for the library's bar
     newtComponent form = nullptr; // the form that first ran after it was made
     std::vector<std::string> lines;
     int width = 0;
@@ -59,7 +67,7 @@ void show_from(ScrollingText &text, int top)
         shown += text.lines[static_cast<std::size_t>(i)];
     }
     newtTextboxSetText(text.box, shown.c_str());
-    if (text.bar != nullptr)
+    if (text.bar != nullptr && !text.arrows_only)
         newtScrollbarSet(text.bar, text.top, last_top);
 }
 
@@ -91,8 +99,18 @@ ScrollingText *bind_to(newtComponent form)
             int left = 0;
             int top = 0;
             newtComponentGetPosition(text->box, &left, &top);
-            text->bar = newtVerticalScrollbar(left + text->width - 1, top, text->height, NEWT_COLORSET_WINDOW,
-                                              NEWT_COLORSET_ACTCHECKBOX);
+            if (text->height >= 3) {
+                text->bar = newtVerticalScrollbar(left + text->width - 1, top, text->height, NEWT_COLORSET_WINDOW,
+                                                  NEWT_COLORSET_ACTCHECKBOX);
+            } else {
+                // The library's bar needs three rows for both its arrows
+                // (its thumb takes the lower one of two): a lower box shows
+                // just the arrows, so that it still says the text scrolls.
+                text->arrows_only = true;
+                text->bar = newtTextbox(left + text->width - 1, top, 1, text->height, 0);
+                newtTextboxSetColors(text->bar, NEWT_COLORSET_WINDOW, NEWT_COLORSET_WINDOW);
+                newtTextboxSetText(text->bar, text->height == 2 ? "\xe2\x86\x91\n\xe2\x86\x93" : "\xe2\x86\x95");
+            }
             newtFormAddComponent(form, text->bar);
             for (int key : kScrollKeys)
                 newtFormAddHotKey(form, key);
@@ -105,6 +123,22 @@ ScrollingText *bind_to(newtComponent form)
 }
 
 } // namespace
+
+void place_scroll_bars(newtComponent form)
+{
+    for (auto &text : live) {
+        if (text->form != form || text->bar == nullptr)
+            continue;
+        int left = 0;
+        int top = 0;
+        newtComponentGetPosition(text->box, &left, &top);
+        // The library places a single widget through a grid of one field.
+        newtGrid one = newtCreateGrid(1, 1);
+        newtGridSetField(one, 0, 0, NEWT_GRID_COMPONENT, text->bar, 0, 0, 0, 0, 0, 0);
+        newtGridPlace(one, left + text->width - 1, top);
+        newtGridFree(one, 0);
+    }
+}
 
 newtComponent scrolled_text_box(const std::string &text, int width, int rows, int extra_rows)
 {
@@ -129,9 +163,23 @@ newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows)
 newtComponent run_form(newtComponent form)
 {
     ScrollingText *text = bind_to(form);
+    // A look at the terminal's size now and then, and Ctrl-L: the windows
+    // are laid out and drawn again (or the screen asks for a larger
+    // terminal) whenever the size changed, or on request.
+    newtFormSetTimer(form, kSizeCheckMs);
+    newtFormAddHotKey(form, kRedrawKey);
     while (true) {
         newtExitStruct ended{};
         newtFormRun(form, &ended);
+        if (ended.reason == newtExitStruct::NEWT_EXIT_TIMER) {
+            if (terminal_size_changed())
+                redraw_windows();
+            continue;
+        }
+        if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY && ended.u.key == kRedrawKey) {
+            redraw_windows();
+            continue;
+        }
         if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY) {
             const int key = ended.u.key;
             if (text != nullptr && std::find(std::begin(kScrollKeys), std::end(kScrollKeys), key) != std::end(kScrollKeys)) {

@@ -22,5 +22,11 @@ newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows);
 
 // newtRunForm for dialogs that may hold scrolling text boxes: the scroll
 // keys move the text of the form's first scrolling box and never end the
-// form; anything else ends it as newtRunForm would.
+// form; anything else ends it as newtRunForm would. While it runs, a
+// resize lays out and draws every open window again for the new size (or
+// asks for a larger terminal), and so does Ctrl-L.
 newtComponent run_form(newtComponent form);
+
+// Puts the scroll bars of `form`'s boxes beside their boxes again, after
+// the window was laid out anew.
+void place_scroll_bars(newtComponent form);

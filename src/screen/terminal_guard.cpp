@@ -94,14 +94,17 @@ bool start_screen()
     return true;
 }
 
-void follow_terminal_size()
+namespace {
+
+// Counts the times the screen was cleared for a new size: a window laid
+// out before is no longer on it.
+int generation = 0;
+
+void clear_for_size(int columns, int rows)
 {
-    int columns = 0;
-    int rows = 0;
-    if (!innewt || !terminal_size(columns, rows) || (columns == known_columns && rows == known_rows))
-        return;
     known_columns = columns;
     known_rows = rows;
+    ++generation;
     SLtt_get_screen_size();
     SLsmg_reinit_smg();
     newtCls();
@@ -109,6 +112,73 @@ void follow_terminal_size()
         newtDrawRootText(0, 0, header_text.c_str());
     newtRedrawHelpLine();
     newtRefresh();
+}
+
+} // namespace
+
+void follow_terminal_size()
+{
+    int columns = 0;
+    int rows = 0;
+    if (!innewt || !terminal_size(columns, rows) || (columns == known_columns && rows == known_rows))
+        return;
+    clear_for_size(columns, rows);
+}
+
+bool terminal_size_changed()
+{
+    int columns = 0;
+    int rows = 0;
+    return innewt && terminal_size(columns, rows) && (columns != known_columns || rows != known_rows);
+}
+
+bool terminal_size_now(int &columns, int &rows)
+{
+    return terminal_size(columns, rows);
+}
+
+void show_size_notice(int columns_needed, int rows_needed)
+{
+    int columns = 0;
+    int rows = 0;
+    if (!innewt || !terminal_size(columns, rows))
+        return;
+    known_columns = columns;
+    known_rows = rows;
+    ++generation;
+    SLtt_get_screen_size();
+    SLsmg_reinit_smg();
+    SLsmg_cls();
+    // One short line, wrapped at the width when it is wider: the size
+    // needed, the size now.
+    std::string line =
+        strprintf(_("Terminal too small: %dx%d needed, %dx%d now"), columns_needed, rows_needed, columns, rows);
+    SLsmg_write_wrapped_string(reinterpret_cast<SLuchar_Type *>(line.data()), 0, 0, static_cast<unsigned>(rows),
+                               static_cast<unsigned>(columns), 0);
+    SLsmg_refresh();
+}
+
+void drop_pending_keys()
+{
+    while (SLang_input_pending(0) > 0)
+        (void)SLang_getkey();
+}
+
+int screen_generation()
+{
+    return generation;
+}
+
+void redraw_screen_background()
+{
+    int columns = known_columns;
+    int rows = known_rows;
+    if (innewt && !terminal_size(columns, rows)) {
+        columns = known_columns;
+        rows = known_rows;
+    }
+    if (innewt)
+        clear_for_size(columns, rows);
 }
 
 void remember_header(const char *title)

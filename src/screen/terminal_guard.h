@@ -32,5 +32,26 @@ void remember_console_levels(const int *levels);
 // dialog calls it before it measures the screen or opens its window.
 void follow_terminal_size();
 
+// The terminal's size now; false when it does not say.
+bool terminal_size_now(int &columns, int &rows);
+
+// Instead of the windows, one short line that says the size they need and
+// the size now, for a terminal too small for them.
+void show_size_notice(int columns_needed, int rows_needed);
+
+// Keys pressed while the screen cannot show a dialog go nowhere.
+void drop_pending_keys();
+
+// Whether the terminal's size differs from the one the screen was last
+// drawn for.
+bool terminal_size_changed();
+
+// Counts the times the screen was cleared for a new size.
+int screen_generation();
+
+// Clears the screen for the terminal's size now and draws the header and
+// the help line again.
+void redraw_screen_background();
+
 // The header line, for drawing it anew after a resize.
 void remember_header(const char *title);

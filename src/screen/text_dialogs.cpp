@@ -60,11 +60,7 @@ int depDialog(std::FILE *file, int *retry)
         newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, report, 0, 1, 0, 0, 0, 0);
     newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    std::string title = fitted_title(_("Dependency conflict"));
-    newtGridWrappedWindow(grid, title.data());
-    form.window_opened();
-    newtGridAddComponentsToForm(grid, form.get(), 1);
-    newtGridFree(grid, 1);
+    form.open(grid, _("Dependency conflict"));
     newtFormSetCurrent(form.get(), abort_button);
     newtComponent ended = run_form(form.get());
     form.close();

@@ -73,6 +73,12 @@ void Terminal::resize(int cols, int rows)
     tmux({"resize-window", "-t", "t", "-x", std::to_string(cols), "-y", std::to_string(rows)});
 }
 
+std::string Terminal::tty() const
+{
+    std::string name = tmux({"display-message", "-p", "-t", "t", "#{pane_tty}"});
+    return name.substr(0, name.find('\n'));
+}
+
 std::string Terminal::screen() const
 {
     return tmux({"capture-pane", "-p", "-t", "t"});

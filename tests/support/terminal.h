@@ -30,6 +30,9 @@ public:
 
     // Resizes the terminal, as dragging its window does.
     void resize(int cols, int rows);
+    // The pane's terminal device, for writing to the screen behind the
+    // program's back.
+    std::string tty() const;
 
     std::string screen() const;
     std::vector<std::string> rows() const;

@@ -75,6 +75,15 @@ TEST(Agreement, BoxIsAtMost64WideAnd14RowsLowerThanTheScreen)
         run.term.press("Escape");
         EXPECT_EQ(run.finish(), "RESULT=1\n");
     }
+    // Two rows high (at 70x16): both arrows still, one above the other.
+    ScreenRun low(70, 16);
+    low.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
+    ASSERT_TRUE(low.term.wait_for("Row1 "));
+    auto first = low.term.find("Row1");
+    EXPECT_EQ(low.term.find("\xe2\x86\x91"), std::make_pair(first.first, first.second + 65)) << low.term.screen();
+    EXPECT_EQ(low.term.find("\xe2\x86\x93"), std::make_pair(first.first + 1, first.second + 65)) << low.term.screen();
+    low.term.press("Escape");
+    EXPECT_EQ(low.finish(), "RESULT=1\n");
     // A text that fits has no scroll bar, nor any piece of one.
     write_file(dir / "LICENSE", "A short licence.\nIt fits.\n");
     ScreenRun fits(132, 43);

@@ -113,6 +113,11 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
         EXPECT_EQ(manual.err, "") << page;
         EXPECT_NE(manual.out.find("install(8)"), std::string::npos) << page;
         EXPECT_NE(manual.out.find("tessaro-virtualization-sdk-3.1.0.412-x86_64.tar.gz"), std::string::npos) << page;
+        // What each key does in the wizard (read without man's overstrikes).
+        const bool german = std::string(page).find("/de/") != std::string::npos;
+        const std::string plain = std::regex_replace(manual.out, std::regex(".\b"), "");
+        for (const char *key : {german ? "TASTEN" : "KEYS", "Tab", "F12", german ? "Bild ab" : "Page Down"})
+            EXPECT_NE(plain.find(key), std::string::npos) << page << ": " << key;
     }
     // A static program: no program interpreter, no library of the host.
     ProcessResult elf = run_process({"readelf", "-d", "-l", bare.program()});

@@ -266,6 +266,53 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     EXPECT_NE(run.term.rows()[23].find("<Tab> to switch between elements"), std::string::npos) << run.term.screen();
     EXPECT_GE(run.term.find("\xe2\x94\x98").first, run.term.find(" Exit ").first) << run.term.screen();
     run.finish();
+
+    // Shrunk below what a dialog needs while it waits: one line asks for
+    // the size (keys pressed meanwhile go nowhere); grown again, the dialog
+    // is drawn whole. A dialog that returns from under another one after a
+    // resize is whole too, and Ctrl-L draws the whole screen again.
+    WizardRun shrunk;
+    shrunk.start();
+    ASSERT_TRUE(shrunk.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
+    shrunk.term.resize(20, 5);
+    const auto joined = [&] {
+        std::string text;
+        for (const std::string &row : shrunk.term.rows())
+            text += row;
+        return text;
+    };
+    ASSERT_TRUE(shrunk.term.wait_until([&](const std::string &) {
+        // The rows' trailing blanks are not kept: "small: " ends a row.
+        return joined().find("Terminal too small:70x16 needed, 20x5 now") != std::string::npos;
+    })) << shrunk.term.screen();
+    shrunk.term.press("Enter");
+    shrunk.term.resize(100, 30);
+    const std::string title = "\xe2\x94\xa4 Tessaro Virtualization SDK Installer \xe2\x94\x9c";
+    ASSERT_TRUE(shrunk.term.wait_for(title)) << shrunk.term.screen();
+    EXPECT_TRUE(shrunk.term.cursor_on("Next >"));
+    EXPECT_NE(shrunk.term.screen().find("Welcome to Tessaro Virtualization SDK Installer!"), std::string::npos);
+    shrunk.term.press("Tab");
+    shrunk.term.press("Enter");
+    ASSERT_TRUE(shrunk.term.wait_for("Are you sure you want to cancel?"));
+    shrunk.term.resize(90, 26);
+    shrunk.term.press("Enter"); // No, the default
+    ASSERT_TRUE(shrunk.term.wait_gone("Are you sure you want to cancel?"));
+    ASSERT_TRUE(shrunk.term.wait_for(title)) << shrunk.term.screen();
+    EXPECT_NE(shrunk.term.screen().find("Welcome to Tessaro Virtualization SDK Installer!"), std::string::npos);
+    EXPECT_EQ(shrunk.term.rows()[0].rfind("Tessaro Virtualization SDK 3.1 Installer - ", 0), 0u) << shrunk.term.screen();
+    write_file(shrunk.term.tty(), "GARBAGE written behind the screen's back");
+    ASSERT_TRUE(shrunk.term.wait_for("GARBAGE"));
+    shrunk.term.press("C-l");
+    ASSERT_TRUE(shrunk.term.wait_gone("GARBAGE")) << shrunk.term.screen();
+    EXPECT_NE(shrunk.term.screen().find(title), std::string::npos) << shrunk.term.screen();
+    // The focus stayed on Cancel.
+    EXPECT_TRUE(shrunk.term.cursor_on(" Cancel "));
+    shrunk.term.press("Enter");
+    ASSERT_TRUE(shrunk.term.wait_for("Are you sure you want to cancel?"));
+    shrunk.term.press("Tab");
+    shrunk.term.press("Enter");
+    EXPECT_EQ(shrunk.term.wait_exit(), 10);
+    EXPECT_TRUE(shrunk.term.left_usable());
 }
 
 TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)

@@ -1,0 +1,154 @@
+#include "screen/window_stack.h"
+
+#include <slang.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "screen/scrolling_text.h"
+#include "screen/terminal_guard.h"
+
+namespace {
+
+struct OpenWindow {
+    newtComponent form;
+    newtGrid grid;
+    std::string title;
+    int generation; // of the screen it was drawn on
+};
+
+std::vector<OpenWindow> windows;
+
+// Rows a screen keeps beside a window: the header line and the help line.
+constexpr int kScreenLines = 2;
+
+// The size of the terminal every open window needs to be drawn whole: its
+// frame (with a blank column and row inside) around its grid, and the
+// shadow below it, beside the header and the help line.
+void size_needed(int &columns, int &rows)
+{
+    columns = 0;
+    rows = 0;
+    for (const OpenWindow &window : windows) {
+        int width = 0;
+        int height = 0;
+        newtGridGetSize(window.grid, &width, &height);
+        auto *begin = reinterpret_cast<SLuchar_Type *>(const_cast<char *>(window.title.data()));
+        const int title = static_cast<int>(SLsmg_strwidth(begin, begin + window.title.size())) + 2;
+        columns = std::max(columns, std::max(width, title) + 2 + 2);
+        rows = std::max(rows, height + 2 + 2 + 1 + kScreenLines);
+    }
+}
+
+// Whether the windows can be shown: on a terminal of the size the wizard
+// needs (they were laid out for one at least that large, or fit it), or on
+// a smaller one that they fit as they are.
+bool windows_fit()
+{
+    int columns = 0;
+    int rows = 0;
+    if (!terminal_size_now(columns, rows) || (columns >= kMinScreenColumns && rows >= kMinScreenRows))
+        return true;
+    int needed_columns = 0;
+    int needed_rows = 0;
+    size_needed(needed_columns, needed_rows);
+    return columns >= needed_columns && rows >= needed_rows;
+}
+
+// While the terminal is too small for the open windows: the line that asks
+// for a larger one, anew for every size.
+void wait_until_windows_fit()
+{
+    int shown_columns = -1;
+    int shown_rows = -1;
+    while (!windows_fit()) {
+        int columns = 0;
+        int rows = 0;
+        terminal_size_now(columns, rows);
+        if (columns != shown_columns || rows != shown_rows) {
+            show_size_notice(kMinScreenColumns, kMinScreenRows);
+            shown_columns = columns;
+            shown_rows = rows;
+        }
+        drop_pending_keys();
+        ::usleep(100 * 1000);
+    }
+    drop_pending_keys();
+}
+
+void draw(OpenWindow &window)
+{
+    newtGridWrappedWindow(window.grid, window.title.data());
+    place_scroll_bars(window.form);
+    newtDrawForm(window.form);
+    window.generation = screen_generation();
+}
+
+// Lays out and draws every window again, on a cleared screen, once the
+// terminal is large enough for them; `popped` tells how many of them are
+// off the screen already (their windows popped).
+void draw_all(std::size_t popped)
+{
+    for (std::size_t i = popped; i < windows.size(); ++i)
+        newtPopWindowNoRefresh();
+    wait_until_windows_fit();
+    redraw_screen_background();
+    for (OpenWindow &window : windows)
+        draw(window);
+    newtRefresh();
+}
+
+} // namespace
+
+void open_grid_window(newtComponent form, newtGrid grid, const std::string &title)
+{
+    newtGridAddComponentsToForm(grid, form, 1);
+    windows.push_back({form, grid, title, 0});
+    if (windows_fit() && !terminal_size_changed()) {
+        draw(windows.back());
+        return;
+    }
+    // A terminal too small for it, or resized since the windows under it
+    // were drawn: all of them anew, when they fit.
+    draw_all(1);
+}
+
+void close_grid_window(newtComponent form)
+{
+    auto found = std::find_if(windows.begin(), windows.end(), [form](const OpenWindow &w) { return w.form == form; });
+    if (found == windows.end()) {
+        newtPopWindow();
+        return;
+    }
+    newtGridFree(found->grid, 1);
+    windows.erase(found);
+    newtPopWindowNoRefresh();
+    // What is under it was drawn for another screen: the screen was
+    // cleared (resized) while the closed window was up.
+    const int now = screen_generation();
+    if (terminal_size_changed() ||
+        std::any_of(windows.begin(), windows.end(), [now](const OpenWindow &w) { return w.generation != now; }))
+        draw_all(0);
+    else
+        newtRefresh();
+}
+
+void redraw_windows()
+{
+    draw_all(0);
+}
+
+bool show_windows_if_they_fit()
+{
+    if (!windows_fit()) {
+        if (terminal_size_changed())
+            show_size_notice(kMinScreenColumns, kMinScreenRows);
+        return false;
+    }
+    if (terminal_size_changed() ||
+        std::any_of(windows.begin(), windows.end(),
+                    [now = screen_generation()](const OpenWindow &w) { return w.generation != now; }))
+        draw_all(0);
+    return true;
+}
