@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "support/package_fixture.h"
+#include "support/screen_run.h"
 #include "support/terminal.h"
 #include "support/wizard_run.h"
 
@@ -313,6 +314,32 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     shrunk.term.press("Enter");
     EXPECT_EQ(shrunk.term.wait_exit(), 10);
     EXPECT_TRUE(shrunk.term.left_usable());
+
+    // At the smallest size the wizard takes, the tallest dialog of a run
+    // (the optional packages that could not be installed) leaves the
+    // header and the help line whole, in either language.
+    for (const auto &[lang, help] : {std::pair<std::string, std::string>{"C.UTF-8", "<Tab> to switch between elements"},
+                                     {"de_DE.UTF-8", "<Tab> zwischen Elementen wechseln"}}) {
+        SCOPED_TRACE(lang);
+        WizardRun small(70, 16);
+        small.pkg.use_sample_backend(); // with the catalogues
+        small.pkg.tool("installer/pm.sh", "case \"$1\" in --check) echo 'm libfoo' ;; --install) "
+                                          "printf 'o gzip\\no tessaro-absent\\no tessaro-docs\\n' ;; esac\nexit 0\n");
+        small.start({}, lang);
+        ASSERT_TRUE(small.term.wait_for("Tessaro Virtualization SDK 3.1"));
+        small.term.press("Enter");
+        ASSERT_TRUE(small.term.wait_for("SAMPLE LICENCE AGREEMENT"));
+        small.term.press("BTab");
+        small.term.press("Enter");
+        ASSERT_TRUE(small.term.wait_for("- libfoo"));
+        small.term.press("Enter");
+        // The list scrolls in the room the dialog has.
+        ASSERT_TRUE(small.term.wait_for("\xe2\x86\x93", std::chrono::seconds(30))) << small.term.screen();
+        const std::vector<std::string> rows = small.term.rows();
+        EXPECT_NE(rows[15].find(help), std::string::npos) << small.term.screen();
+        EXPECT_EQ(rows[0].rfind("Tessaro Virtualization SDK 3.1", 0), 0u) << small.term.screen();
+        expect_between_header_and_help_line(small.term, 16);
+    }
 }
 
 TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)
