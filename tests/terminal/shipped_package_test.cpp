@@ -314,6 +314,25 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     EXPECT_EQ(asking.wait_exit(), 0) << asking.screen();
     EXPECT_NE(asking.screen().find("100% Done 1"), std::string::npos) << asking.screen();
 
+    // The line is for a terminal on standard output, whatever standard
+    // input is: none of it goes into a file, and with standard input from
+    // /dev/null the terminal still shows it.
+    PackageFixture redirected;
+    redirected.tool("installer-cli", "echo '[ 40%] Halfway'\n" + redirected.gate("seen") + "echo '[100%] Done'\n");
+    TempDir out;
+    Terminal to_file(60, 24);
+    redirected.open_gate("seen");
+    to_file.start(redirected.command_text({"-i"}) + " > " + sh_quote(out / "output"));
+    EXPECT_EQ(to_file.wait_exit(), 0);
+    EXPECT_EQ(read_file(out / "output").find('\r'), std::string::npos);
+    EXPECT_NE(read_file(out / "output").find("Congratulations!"), std::string::npos);
+    std::filesystem::remove(redirected.root() + "/gate-seen");
+    Terminal from_null(60, 24);
+    from_null.start(redirected.command_text({"-i"}) + " < /dev/null");
+    ASSERT_TRUE(from_null.wait_for(" 40% Halfway")) << from_null.screen();
+    redirected.open_gate("seen");
+    EXPECT_EQ(from_null.wait_exit(), 0);
+
     // Shrunk while it shows: the next update is cut, and blanks what is
     // left of the last one, to the new width, so it stays on one row.
     PackageFixture shrinking;

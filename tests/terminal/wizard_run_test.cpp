@@ -411,6 +411,16 @@ TEST(WizardRun, WithoutATerminalTheRunSaysHowToRunUnattended)
         EXPECT_EQ(run.pkg.calls(), "");
         EXPECT_TRUE(run.term.left_as_found());
     }
+    // In German too, the size refusal says which number is columns and
+    // which rows.
+    WizardRun german(60, 20);
+    german.pkg.use_sample_backend(); // with the catalogues
+    german.start({}, "de_DE.UTF-8");
+    EXPECT_EQ(german.term.wait_exit(), 1);
+    EXPECT_NE(german.pkg.log().find("das Terminal hat 60 Spalten und 20 Zeilen, die Bildschirme brauchen mindestens 70 "
+                                    "Spalten und 16 Zeilen"),
+              std::string::npos)
+        << german.pkg.log();
 }
 
 TEST(WizardRun, RedirectedInputAndTerminfoDirsStillDrawTheScreen)
