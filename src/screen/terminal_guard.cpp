@@ -100,13 +100,19 @@ namespace {
 // out before is no longer on it.
 int generation = 0;
 
-void clear_for_size(int columns, int rows)
+// The screen library takes the terminal's new size; what was drawn is gone.
+void take_size(int columns, int rows)
 {
     known_columns = columns;
     known_rows = rows;
     ++generation;
     SLtt_get_screen_size();
     SLsmg_reinit_smg();
+}
+
+void clear_for_size(int columns, int rows)
+{
+    take_size(columns, rows);
     newtCls();
     if (!header_text.empty())
         newtDrawRootText(0, 0, header_text.c_str());
@@ -143,11 +149,7 @@ void show_size_notice(int columns_needed, int rows_needed)
     int rows = 0;
     if (!innewt || !terminal_size(columns, rows))
         return;
-    known_columns = columns;
-    known_rows = rows;
-    ++generation;
-    SLtt_get_screen_size();
-    SLsmg_reinit_smg();
+    take_size(columns, rows);
     SLsmg_cls();
     // One short line, wrapped at the width when it is wider: the size
     // needed, the size now.

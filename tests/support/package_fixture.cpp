@@ -169,12 +169,12 @@ const std::string &rpm_repository()
     static const std::string repo = [] {
         std::string path = dir / "repo";
         for (const char *name : {"coreutils", "sed", "gzip"}) {
-            std::string spec = dir / (std::string(name) + ".spec");
-            write_file(spec, std::string("Name: ") + name +
+            std::string recipe = dir / (std::string(name) + ".rpmspec");
+            write_file(recipe, std::string("Name: ") + name +
                                  "\nVersion: 1.0\nRelease: 1\nSummary: stand-in\nLicense: MIT\nBuildArch: noarch\n"
                                  "%description\nA stand-in.\n%files\n");
             ProcessResult built = run_process({"rpmbuild", "-bb", "--quiet", "--define", "_topdir " + dir / "build",
-                                               "--define", "_rpmdir " + path, spec});
+                                               "--define", "_rpmdir " + path, recipe});
             if (built.status != 0)
                 throw std::runtime_error("cannot build a package: " + built.err);
         }
