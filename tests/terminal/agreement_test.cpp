@@ -84,6 +84,28 @@ TEST(Agreement, BoxIsAtMost64WideAnd14RowsLowerThanTheScreen)
     EXPECT_EQ(low.term.find("\xe2\x86\x93"), std::make_pair(first.first + 1, first.second + 65)) << low.term.screen();
     low.term.press("Escape");
     EXPECT_EQ(low.finish(), "RESULT=1\n");
+    // At the end of the text, the thumb stands on the row just above the
+    // down arrow, whatever the text's length and the box's height.
+    for (int lines : {12, 40, 200}) {
+        std::string numbered;
+        for (int i = 1; i <= lines; ++i)
+            numbered += "Line " + std::to_string(i) + "\n";
+        write_file(dir / "LONG", numbered);
+        for (int rows : {24, 20, 17}) {
+            SCOPED_TRACE(std::to_string(lines) + " lines, " + std::to_string(rows) + " rows");
+            ScreenRun at_end(80, rows);
+            at_end.start({"scrAgreement", "License Agreement", "0", dir / "LONG", "0"});
+            ASSERT_TRUE(at_end.term.wait_for("Line 1 "));
+            at_end.term.press("End");
+            ASSERT_TRUE(at_end.term.wait_for("Line " + std::to_string(lines) + " ")) << at_end.term.screen();
+            const auto down = at_end.term.find("\xe2\x86\x93");
+            ASSERT_GE(down.first, 0) << at_end.term.screen();
+            EXPECT_EQ(at_end.term.find("\xe2\x96\xae"), std::make_pair(down.first - 1, down.second))
+                << at_end.term.screen();
+            at_end.term.press("Escape");
+            EXPECT_EQ(at_end.finish(), "RESULT=1\n");
+        }
+    }
     // A text that fits has no scroll bar, nor any piece of one.
     write_file(dir / "LICENSE", "A short licence.\nIt fits.\n");
     ScreenRun fits(132, 43);
