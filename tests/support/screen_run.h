@@ -27,8 +27,15 @@ public:
             has_lang = has_lang || entry.rfind("LANG=", 0) == 0;
         if (!has_lang)
             env.push_back("LANG=C.UTF-8");
+        // Every byte the driver writes to its terminal, as written.
+        if (record)
+            command = "script -q -e -c " + sh_quote(command) + " " + sh_quote(dir / "written");
         term.start(command, env);
     }
+
+    // Whether start() keeps the bytes written (in written()).
+    bool record = false;
+    std::string written() const { return read_file(dir / "written"); }
 
     // Waits for the driver to end; its report ("RESULT=n\n..."), or "" when
     // it did not end in time.

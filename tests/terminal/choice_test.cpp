@@ -1,6 +1,7 @@
 // The question and selection screens in a real terminal.
 #include <gtest/gtest.h>
 
+#include "core/text.h"
 #include "support/screen_run.h"
 
 namespace {
@@ -99,6 +100,7 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
         for (int i = 0; i < 100; ++i)
             long_title += letter;
         ScreenRun titled(80, 14);
+        titled.record = true;
         titled.start({"scrChoise", long_title, "Short question?", "1", "0"});
         ASSERT_TRUE(titled.term.wait_for("Short question?"));
         auto top = titled.term.find("\xe2\x94\x8c");  // the frame's top left corner
@@ -106,10 +108,28 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
         const std::string frame = titled.term.rows()[top.first];
         EXPECT_NE(frame.find("\xe2\x94\x90"), std::string::npos) << titled.term.screen();
         EXPECT_NE(frame.find(letter + letter + letter), std::string::npos) << frame;
+        // Cut at 70 columns (the screen's width less 10): 70 letters, or 35
+        // that take two columns each.
+        const std::size_t kept = letter.size() == 3 ? 35 : 70;
+        std::size_t count = 0;
+        for (std::size_t at = frame.find(letter); at != std::string::npos; at = frame.find(letter, at + letter.size()))
+            ++count;
+        EXPECT_EQ(count, kept) << frame;
         EXPECT_EQ(frame.find("\xef\xbf\xbd"), std::string::npos) << frame;  // a replacement character
         expect_between_header_and_help_line(titled.term, 14);
         titled.term.press("Enter");
         EXPECT_EQ(titled.finish(), "RESULT=1\n");
+        // Whatever a terminal shows for a broken sequence: none was written.
+        const std::string bytes = titled.written();
+        ASSERT_NE(bytes.find("Short question?"), std::string::npos);
+        for (std::size_t i = 0; i < bytes.size();) {
+            unsigned code = 0;
+            const std::size_t length = static_cast<unsigned char>(bytes[i]) < 0x80
+                                           ? 1
+                                           : decode_utf8(std::string_view(bytes).substr(i), code);
+            ASSERT_NE(length, 0u) << "a broken sequence at byte " << i;
+            i += length;
+        }
     }
 }
 
