@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <regex>
 
@@ -314,6 +315,27 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     shrunk.term.press("Enter");
     EXPECT_EQ(shrunk.term.wait_exit(), 10);
     EXPECT_TRUE(shrunk.term.left_usable());
+
+    // A window that waits for no key (the progress bar) is laid out and
+    // drawn for the new size while it is up: centred.
+    WizardRun barred;
+    barred.pkg.tool("installer-cli", "echo '[ 30%] one'\n" + barred.pkg.gate("resized") + "echo '[ 60%] two'\n" +
+                                         barred.pkg.gate("seen") + "echo '[100%] Done'\n");
+    barred.start();
+    barred.welcome_next();
+    barred.accept_licence();
+    ASSERT_TRUE(barred.term.wait_for("30%"));
+    barred.term.resize(100, 30);
+    barred.pkg.open_gate("resized");
+    ASSERT_TRUE(barred.term.wait_for("60%"));
+    const auto corner = barred.term.find("\xe2\x94\x8c");   // top left
+    const auto other = barred.term.find("\xe2\x94\x90");    // top right
+    ASSERT_GE(corner.first, 0) << barred.term.screen();
+    EXPECT_EQ(corner.first, other.first);
+    EXPECT_LE(std::abs(corner.second + other.second + 1 - 100), 1) << barred.term.screen();
+    EXPECT_LE(std::abs(2 * corner.first + 5 - 30), 2) << barred.term.screen();
+    barred.pkg.open_gate("seen");
+    barred.finish();
 
     // At the smallest size the wizard takes, the tallest dialog of a run
     // (the optional packages that could not be installed) leaves the
