@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/clock.h"
 #include "core/run_state.h"
 
 namespace {
@@ -106,13 +107,6 @@ const char *signal_name(int sig)
     default:
         return "a signal";
     }
-}
-
-double seconds_now()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // Waits until nothing of the process group is left, collecting those of

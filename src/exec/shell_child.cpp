@@ -8,22 +8,15 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 
 #include "core/backend_record.h"
+#include "core/clock.h"
 #include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/run_state.h"
 #include "exec/terminal_line.h"
 
 namespace {
-
-double seconds_now()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 void close_fd(int &fd)
 {
@@ -121,6 +114,12 @@ bool ShellChild::ended()
     return ended_;
 }
 
+bool ShellChild::grace_over()
+{
+    collect_ended_strays();
+    return ended() && seconds_now() >= grace_end_;
+}
+
 void ShellChild::pass_on(std::string_view line)
 {
     if (!line.empty() && line.back() == '\n')
@@ -181,8 +180,7 @@ ShellChild::Read ShellChild::read_output(char *buf, std::size_t size, std::size_
     got = 0;
     while (fd_ >= 0) {
         if (!wait_for_output(100)) {
-            collect_ended_strays();
-            if (ended() && seconds_now() >= grace_end_) {
+            if (grace_over()) {
                 write_log("%s has ended, but a process it left behind keeps its output open; going on without it\n",
                           command_.c_str());
                 close_fd(fd_);
@@ -216,8 +214,7 @@ int ShellChild::finish()
     while (err_fd_ >= 0) {
         if (wait_for_output(100))
             continue;
-        collect_ended_strays();
-        if (ended() && seconds_now() >= grace_end_)
+        if (grace_over())
             break;
     }
     close_fd(err_fd_);

@@ -57,6 +57,10 @@ private:
     // Whether the command has ended (it is not collected yet); the grace
     // time for its output starts then.
     bool ended();
+    // Between reads that found nothing: collects what the back end left
+    // behind that has ended, and tells whether the command has ended and
+    // its output's grace time is over.
+    bool grace_over();
 
     pid_t pid_ = -1;
     int fd_ = -1;

@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "core/backend_record.h"
+#include "core/clock.h"
 #include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/text.h"
@@ -40,13 +40,6 @@ long holder_pid(int fd)
         ::usleep(10000);
     }
     return 0;
-}
-
-double seconds_now()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 bool group_gone_by(pid_t group, double deadline)
