@@ -11,7 +11,8 @@
 # git work tree), RESOURCES_DIR the built catalogues (one per translation
 # in po/), INSTALLER the installer to ship. The result is
 # OUT_DIR/NAME.tar.gz, with one top directory NAME, and
-# OUT_DIR/NAME.tar.gz.sha256 in sha256sum's format.
+# OUT_DIR/NAME.tar.gz.sha256 in sha256sum's format. The package's
+# data/identity names it and holds a digest of the rest of it.
 set -eu
 sample=$1
 resources=$2
@@ -67,6 +68,18 @@ find "$root" -type f -exec chmod 0644 {} +
 grep -v '^#' "$here/tools" | while read -r tool; do
     chmod 0755 "$root/$tool"
 done
+
+# The package's identity, which the installation records on the host: its
+# name and a digest of everything else it holds (paths, modes, link
+# targets and contents), so that two packages of the same name but other
+# contents are told apart.
+digest=$(cd "$root" && {
+    find . ! -path ./data/identity -printf '%M %p %l\n' | LC_ALL=C sort
+    find . -type f ! -path ./data/identity -print0 | LC_ALL=C sort -z | xargs -0 sha256sum
+} | sha256sum | cut -c 1-64)
+mkdir -p "$root/data"
+printf '%s %s\n' "$name" "$digest" > "$root/data/identity"
+chmod 0644 "$root/data/identity"
 
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" --format=gnu \
     -C "$stage" -cf - "$name" | gzip -n -9 > "$stage/$name.tar.gz"

@@ -97,7 +97,7 @@ std::string TestHost::inventory_line(const std::string &key) const
 {
     return name_ + " ansible_host=127.0.0.1 ansible_port=" + std::to_string(port_) + " ansible_user=" + user +
            " ansible_ssh_private_key_file=" + key + " ansible_python_interpreter=/usr/bin/python3" +
-           " ansible_remote_tmp=/var/tmp/.ansible-" + user + (vars.empty() ? "" : " " + vars) + "\n";
+           (vars.empty() ? "" : " " + vars) + "\n";
 }
 
 ProcessResult TestHost::run(const std::string &key, const std::string &command) const
@@ -124,6 +124,46 @@ Fleet::Fleet()
     std::filesystem::create_directories(logs());
 }
 
+namespace {
+
+void read_recap(PlaybookRun &run)
+{
+    static const std::regex line(R"((\S+)\s+: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+))");
+    for (std::sregex_iterator it(run.result.out.begin(), run.result.out.end(), line), end; it != end; ++it) {
+        Recap recap;
+        recap.ok = std::stoi((*it)[2]);
+        recap.changed = std::stoi((*it)[3]);
+        recap.unreachable = std::stoi((*it)[4]);
+        recap.failed = std::stoi((*it)[5]);
+        run.recap[(*it)[1]] = recap;
+    }
+}
+
+} // namespace
+
+PlaybookRun Fleet::play_as_documented(const std::vector<TestHost *> &hosts, std::string &where) const
+{
+    where = dir_ / "documented";
+    std::filesystem::remove_all(where);
+    std::filesystem::copy(std::string(SOURCE_DIR) + "/deploy/ansible", where, std::filesystem::copy_options::recursive);
+    std::filesystem::remove_all(where + "/logs");
+    // The hosts' keys are the test's: never remembered on this machine.
+    std::string inventory = "[sdk_hosts]\n";
+    for (const TestHost *host : hosts) {
+        std::string line = host->inventory_line(key());
+        inventory += line.insert(line.size() - 1, " ansible_ssh_extra_args='-o UserKnownHostsFile=/dev/null'");
+    }
+    write_file(where + "/inventory.ini", inventory);
+    PlaybookRun run;
+    run.result = run_process({"timeout", "600", "ansible-playbook", "-i", "inventory.ini", "install.yml", "-e",
+                              "tessaro_sdk_package=" + std::string(PACKAGE_TARBALL)},
+                             where,
+                             {"ANSIBLE_HOST_KEY_CHECKING=False", "ANSIBLE_NOCOLOR=1", "ANSIBLE_HOME=" + dir_ / "ansible",
+                              "ANSIBLE_LOCAL_TEMP=" + dir_ / "ansible-tmp"});
+    read_recap(run);
+    return run;
+}
+
 PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra,
                         const std::string &cwd) const
 {
@@ -146,14 +186,6 @@ PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<
                               "ANSIBLE_SSH_ARGS=-o ControlMaster=auto -o ControlPersist=60s "
                               "-o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
                               "-o ConnectTimeout=20 -o BatchMode=yes"});
-    static const std::regex line(R"((\S+)\s+: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+))");
-    for (std::sregex_iterator it(run.result.out.begin(), run.result.out.end(), line), end; it != end; ++it) {
-        Recap recap;
-        recap.ok = std::stoi((*it)[2]);
-        recap.changed = std::stoi((*it)[3]);
-        recap.unreachable = std::stoi((*it)[4]);
-        recap.failed = std::stoi((*it)[5]);
-        run.recap[(*it)[1]] = recap;
-    }
+    read_recap(run);
     return run;
 }

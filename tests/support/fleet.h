@@ -78,6 +78,12 @@ public:
     PlaybookRun play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra,
                      const std::string &cwd = "") const;
 
+    // Runs the README's command as it is written, in a copy of the
+    // playbook's directory (its own ansible.cfg, logs/ beside it): only the
+    // inventory (these hosts, written there as inventory.ini) and the
+    // package's path are the test's. Returns the copy's path in `where`.
+    PlaybookRun play_as_documented(const std::vector<TestHost *> &hosts, std::string &where) const;
+
 private:
     TempDir dir_;
 };

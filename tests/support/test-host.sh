@@ -2,8 +2,8 @@
 # One test host of the fleet tests: an sshd on 127.0.0.1:PORT in the
 # current (private) mount namespace, on the sandbox of sandbox.sh (its own
 # /usr/share, /etc and /var/log under STATE, and /usr/bin when STATE/bin
-# exists), with /var/tmp from STATE/vartmp, /var/lib an overlay whose
-# changes land in STATE/varlib, and the sandbox's own /run. With
+# exists), with /var/tmp from STATE/vartmp, /root from STATE/root, /var/lib
+# an overlay whose changes land in STATE/varlib, and the sandbox's own /run. With
 # SHARE_KIB set, the host's /usr/share has only that much room.
 # Start it as:  unshare -m --propagation private sh test-host.sh STATE PORT AUTHORIZED_KEYS
 set -eu
@@ -19,6 +19,10 @@ fi
 mkdir -p "$state/vartmp"
 chmod 1777 "$state/vartmp"
 mount --bind "$state/vartmp" /var/tmp
+# Root's own home, where ansible keeps its temporary files on the host.
+mkdir -p "$state/root"
+chmod 0700 "$state/root"
+mount --bind "$state/root" /root
 mkdir -p "$state/run/sshd"
 chmod 0755 "$state/run/sshd"
 # /var/lib too, where the role records what it installed: an overlay whose

@@ -1,23 +1,32 @@
 #!/bin/sh
 # What the host has of the SDK, and what the role must do there. Run by the
-# role as one inline command, without changing anything but the role's own
-# leftovers:
-#   probe.sh STATE IDENTITY PARENT MODE
-# STATE is present or absent, IDENTITY the package's name and checksum as
-# the role records them after an installation, PARENT the directory in
-# which each run makes its private directory, MODE "run" (make that
-# directory when the installer must run, and clean up what interrupted runs
-# left) or "check" (change nothing). Prints key=value lines: uid, installed
-# (the installed manifest is there), intact (every file it lists is there),
-# verb (install, upgrade, remove or none) and dir (the run's private
-# directory, in run mode when the installer must run).
+# role as one command, changing nothing but the role's own leftovers:
+#   probe.sh STATE IDENTITY PARENT MODE READ
+# STATE is present or absent; IDENTITY the package's identity (its
+# data/identity, as the installation records it); PARENT the directory in
+# which a run makes its private directory; MODE "run" (clean up what killed
+# runs left) or "check" (change nothing); READ "all" to read every installed
+# file, or "changed" to read only those whose size, mode or time changed.
+#
+# The installation records on the host what it installed (the package's
+# identity and each file's checksum, mode, size and time); that record,
+# not the role, decides. Prints key=value lines:
+#   uid        the user the role runs as (nothing else when not root)
+#   verb       install, upgrade (another package), repair (installed files
+#              changed or missing), remove or none
+#   installed  the identity the host records
+#   changed    the installed files that differ: "PATH (missing|mode|content)"
+#   kept       configuration files the administrator changed, which stay
+#   unsafe     why PARENT cannot hold root's private directory
 set -u
 state=$1
 identity=$2
 parent=$3
 mode=$4
-manifest=/usr/share/kestrane-virtualization-sdk/Manifest
-record=/var/lib/tessaro-sdk/package
+read_all=$5
+sdk=/usr/share/kestrane-virtualization-sdk
+manifest=$sdk/Manifest
+record=$sdk/Installed
 lock=/run/kestrane-sdk-install.lock
 
 echo "uid=$(id -u)"
@@ -25,54 +34,128 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 0
 fi
 
-# Whether an installer runs now (it holds its lock while it lives).
-installer_running() {
-    command -v flock >/dev/null 2>&1 || return 0
-    ! flock -n "$lock" true 2>/dev/null
+# Why root must not make its private directory in $1 (nothing when it may):
+# the directory, every directory above it and where it leads must be
+# root's, and none of them writable by another user without the sticky bit;
+# otherwise that user could swap the directory for one of theirs.
+untrusted() {
+    case $1 in
+        /*) ;;
+        *) echo "$1 is not an absolute path"; return ;;
+    esac
+    if [ -L "$1" ]; then
+        echo "$1 is a symbolic link"
+        return
+    fi
+    if [ ! -d "$1" ]; then
+        echo "$1 is not a directory"
+        return
+    fi
+    for path in "$1" "$(readlink -f "$1")"; do
+        while :; do
+            # Of a link, its owner counts, not its mode.
+            read -r owner group perm <<EOF
+$(stat -c '%u %g %a' "$path")
+EOF
+            if [ "$owner" != 0 ]; then
+                echo "$path belongs to uid $owner, not to root"
+                return
+            fi
+            if [ ! -L "$path" ] && [ $((0$perm & 01000)) -eq 0 ] &&
+                { [ $((0$perm & 02)) -ne 0 ] || { [ $((0$perm & 020)) -ne 0 ] && [ "$group" != 0 ]; }; }; then
+                echo "$path may be written by users other than root and has no sticky bit"
+                return
+            fi
+            [ "$path" = / ] && break
+            path=$(dirname "$path")
+        done
+    done
 }
 
-# Interrupted runs leave their private directories behind: those of root's
-# that nobody has touched for half an hour go while no installer runs. The
-# directory of earlier versions of the role goes when root made it.
-if [ "$mode" = run ] && ! installer_running; then
-    find "$parent" -mindepth 1 -maxdepth 1 -type d -user root -name 'tessaro-sdk.??????????' -mmin +30 \
-        -exec rm -rf {} + 2>/dev/null
+# A run holds a lock on its private directory while it lives: what a run
+# that was killed outright left goes, once it is a minute old; so does what
+# earlier versions of the role left (their fixed directory and record).
+if [ "$mode" = run ] && command -v flock >/dev/null 2>&1; then
+    find "$parent" -mindepth 1 -maxdepth 1 -type d -user root -name 'tessaro-sdk.??????????' -mmin +1 \
+        -exec flock -n {} rm -rf {} \; 2>/dev/null
     legacy=/var/tmp/tessaro-sdk
-    if [ -d "$legacy" ] && [ ! -L "$legacy" ] && [ "$(stat -c %u "$legacy")" = 0 ]; then
+    if [ -d "$legacy" ] && [ ! -L "$legacy" ] && [ "$(stat -c %u "$legacy")" = 0 ] && flock -n "$lock" true; then
         rm -rf "$legacy"
     fi
+    rm -f /var/lib/tessaro-sdk/package
+    rmdir /var/lib/tessaro-sdk 2>/dev/null
 fi
 
-installed=no
-intact=no
-if [ -f "$manifest" ]; then
-    installed=yes
-    if awk '/^[ \t]*#/ || NF == 0 || /^\[.*\]$/ { next } { print $NF }' "$manifest" | while read -r target; do
-        [ -e "$target" ] || exit 1
-    done; then
-        intact=yes
-    fi
+installed=
+if [ -f "$record" ]; then
+    installed=$(sed -n '1s/^package //p' "$record")
 fi
-recorded=$(cat "$record" 2>/dev/null || true)
 echo "installed=$installed"
-echo "intact=$intact"
+
+# The recorded files that differ from the record, and the changed
+# configuration files. A file is read only when its size, mode or time
+# changed (or with READ "all"); a configuration file always, as the record
+# holds the package's version of one the administrator changed.
+verify() {
+    awk 'NR > 1 && NF == 6 { print $6 }' "$record" | xargs -r stat -c '%n %a %s %Y' 2>/dev/null |
+        awk -v all="$read_all" '
+            NR == FNR {
+                if (FNR > 1 && NF == 6) {
+                    n++; sum[n] = $1; mode[n] = $2; size[n] = $3; time[n] = $4; section[n] = $5; path[n] = $6
+                }
+                next
+            }
+            { now[$1] = $2 " " $3 " " $4 }
+            END {
+                for (i = 1; i <= n; i++) {
+                    if (!(path[i] in now)) { print path[i], "missing", section[i]; continue }
+                    split(now[path[i]], is, " ")
+                    if (is[1] != mode[i]) print path[i], "mode", section[i]
+                    else if (is[2] != size[i]) print path[i], "content", section[i]
+                    else if (section[i] == "config" || all == "all" || is[3] != time[i])
+                        print path[i], "read", section[i], sum[i]
+                }
+            }' "$record" - |
+        while read -r path what section sum; do
+            if [ "$what" = read ]; then
+                [ "$(sha256sum < "$path" | cut -d ' ' -f 1)" = "$sum" ] && continue
+                what=content
+            fi
+            if [ "$section" = config ] && [ "$what" != missing ]; then
+                echo "kept $path"
+            else
+                echo "changed $path ($what)"
+            fi
+        done
+}
+
+# The lines of $2 that start with the word $1, without it, as one list.
+listed() {
+    printf '%s\n' "$2" | awk -v word="$1" '$1 == word { sub(/^[^ ]+ /, ""); list = list (list == "" ? "" : ", ") $0 }
+                                          END { print list }'
+}
 
 verb=none
 if [ "$state" = present ]; then
-    if [ "$installed" = no ]; then
+    if [ ! -f "$manifest" ]; then
         verb=install
-    elif [ "$intact" = no ] || [ "$recorded" != "$identity" ]; then
+    elif [ -z "$installed" ] || [ "$installed" != "$identity" ]; then
         verb=upgrade
+    else
+        differences=$(verify)
+        changed=$(listed changed "$differences")
+        kept=$(listed kept "$differences")
+        echo "changed=$changed"
+        echo "kept=$kept"
+        if [ -n "$changed" ]; then
+            verb=repair
+        fi
     fi
-elif [ "$installed" = yes ]; then
+elif [ -f "$manifest" ]; then
     verb=remove
-elif [ "$mode" = run ]; then
-    rm -f "$record"
 fi
 echo "verb=$verb"
-
-if [ "$verb" != none ] && [ "$mode" = run ]; then
-    dir=$(mktemp -d "$parent/tessaro-sdk.XXXXXXXXXX") || exit 1
-    echo "dir=$dir"
+if [ "$verb" != none ]; then
+    echo "unsafe=$(untrusted "$parent")"
 fi
 exit 0

@@ -1,53 +1,84 @@
 #!/bin/sh
-# In the run's private directory DIR, which holds the package NAME.tar.gz:
-# checks the package against its checksum SUM, unpacks it, runs its
-# installer, records what it installed, hands back this run's part of the
-# installer log, and removes the directory:
-#   run.sh DIR NAME OPTION FORCE SUM LOG
-# OPTION is -i or -r, FORCE -f or empty. Ends with the installer's status,
-# 3 when the package does not match SUM, or 75 (the directory kept, for
-# another try) when another installer held the host.
+# Installs, upgrades, repairs or removes the SDK with the package TARBALL,
+# which the role has just copied into root's own temporary directory:
+#   run.sh TARBALL PARENT NAME OPTION FORCE SUM LOG MARKER
+# Checks the package against its checksum SUM, unpacks it into a private
+# directory it makes in PARENT, runs its installer there (OPTION -i or -r,
+# FORCE -f or empty), prints the installer's output, MARKER and this run's
+# part of the installer log LOG, and removes the directory on every way out
+# it can see. A run killed outright leaves it to a later run's probe: the
+# lock this run holds on it tells that nobody uses it any more.
+# Ends with the installer's status; 3 when the package does not match SUM or
+# cannot be unpacked; 75 when another installer held the host (the role
+# tries again, with a new copy); 126 when PARENT does not let programs run;
+# 128+N when stopped by signal N (the installer is stopped first).
 set -u
-dir=$1
-name=$2
-option=$3
-force=$4
-sum=$5
-log=$6
-record=/var/lib/tessaro-sdk/package
-marker='---- tessaro_sdk: installer log of this run ----'
+tarball=$1
+parent=$2
+name=$3
+option=$4
+force=$5
+sum=$6
+log=$7
+marker=$8
 
-cd "$dir" || exit 1
-if [ ! -d "$name" ]; then
-    if [ "$(sha256sum < "$name.tar.gz" | cut -d ' ' -f 1)" != "$sum" ]; then
-        echo "the package copied to the host does not match its checksum $sum" >&2
-        cd / && rm -rf "$dir"
-        exit 3
+dir=
+installer=
+# shellcheck disable=SC2317 # called by the traps below
+cleanup() {
+    cd / || return
+    if [ -n "$dir" ]; then
+        rm -rf "$dir"
+        dir=
     fi
-    if ! tar -xzf "$name.tar.gz" --no-same-owner || ! cd "$name"; then
-        echo "the package could not be unpacked" >&2
-        cd / && rm -rf "$dir"
-        exit 3
+}
+# shellcheck disable=SC2317 # called by the traps below
+stop() {
+    if [ -n "$installer" ]; then
+        kill -TERM "$installer" 2>/dev/null
+        wait "$installer"
     fi
-    cd "$dir" || exit 1
+    cleanup
+    exit "$1"
+}
+trap cleanup EXIT
+trap 'stop 129' HUP
+trap 'stop 130' INT
+trap 'stop 141' PIPE
+trap 'stop 143' TERM
+
+if [ "$(sha256sum < "$tarball" | cut -d ' ' -f 1)" != "$sum" ]; then
+    echo "the package copied to the host does not match its checksum $sum" >&2
+    exit 3
+fi
+dir=$(mktemp -d "$parent/tessaro-sdk.XXXXXXXXXX") || exit 1
+if command -v flock >/dev/null 2>&1; then
+    exec 9< "$dir"
+    flock -n 9
+fi
+if ! tar -xzf "$tarball" -C "$dir" --no-same-owner || [ ! -d "$dir/$name" ]; then
+    echo "the package could not be unpacked" >&2
+    exit 3
 fi
 
 before=$(stat -c %s "$log" 2>/dev/null || echo 0)
-cd "$name" || exit 1
+cd "$dir/$name" || exit 1
+# In the background, so that a signal to this script is taken at once and
+# passed on to the installer.
 # shellcheck disable=SC2086 # FORCE is one word or none
-./install "$option" $force 2> "$dir/stderr"
+./install "$option" $force 2> "$dir/stderr" &
+installer=$!
+wait "$installer"
 status=$?
+installer=
 cat "$dir/stderr" >&2
 if [ "$status" -eq 1 ] && grep -q '^Another installer is running' "$dir/stderr"; then
     exit 75
 fi
-if [ "$status" -eq 0 ]; then
-    if [ "$option" = -i ]; then
-        mkdir -m 0755 "$(dirname "$record")" 2>/dev/null
-        printf '%s %s\n' "$name" "$sum" > "$record.new" && mv -f "$record.new" "$record"
-    else
-        rm -f "$record"
-    fi
+if [ "$status" -eq 126 ]; then
+    echo "programs cannot run in $parent (is its file system mounted noexec?):" \
+        "set tessaro_sdk_remote_dir to a directory of root's where they can" >&2
+    exit 126
 fi
 
 echo "$marker"
@@ -57,6 +88,4 @@ if [ "$after" -lt "$before" ]; then
 fi
 # At most the last 4 MiB of it.
 tail -c +"$((before + 1))" "$log" 2>/dev/null | tail -c 4194304
-
-cd / && rm -rf "$dir"
 exit "$status"
