@@ -257,6 +257,13 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"var/tmp", "var/tmp is not an absolute path"}}) {
         expect_rows(fleet.play({&unsafe}, {"-e", "tessaro_sdk_remote_dir=" + dir}), {{"unsafe", 0, 1, cannot + why}}, dir);
     }
+    // One where programs cannot run says what to change.
+    ASSERT_EQ(unsafe.run(fleet.key(), "mkdir /run/noexec && mount -t tmpfs -o noexec,mode=0755 tmpfs /run/noexec").status, 0);
+    expect_rows(fleet.play({&unsafe}, {"-e", "tessaro_sdk_remote_dir=/run/noexec"}),
+                {{"unsafe", 0, 1, "programs cannot run in /run/noexec (is its file system mounted noexec?): "
+                                  "set tessaro_sdk_remote_dir to a directory of root's where they can"}},
+                "noexec");
+    EXPECT_EQ(unsafe.run(fleet.key(), "ls -A /run/noexec").out, "");
     EXPECT_EQ(unsafe.runs(), 0);
     EXPECT_TRUE(fs::is_empty(their_dirs + "/theirs/root"));
     EXPECT_TRUE(fs::is_empty(their_dirs + "/open"));
