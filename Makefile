@@ -5,7 +5,7 @@ BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev li
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
 	rpm dnf zypper createrepo-c \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
-	ansible-core ansible-lint openssh-server openssh-client
+	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
@@ -43,9 +43,12 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
-# The SDK package users download, with its checksum beside it.
+# The SDK package users download, with its checksum beside it; with
+# SIGN_KEY=<fingerprint>, signed (the checksum file's signature, and the
+# public key for the download page).
 package: build-deps
 	$(MAKE) build
+	@if [ -n "$(SIGN_KEY)" ]; then sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-*-x86_64.tar.gz "$(SIGN_KEY)"; fi
 	@cd $(BUILD) && ls tessaro-virtualization-sdk-*-x86_64.tar.gz* && sha256sum -c tessaro-virtualization-sdk-*-x86_64.tar.gz.sha256
 
 # The pictures of the wizard's screens that the README shows, and of every
@@ -104,7 +107,7 @@ lint: build
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
 	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh tests/support/bare-root.sh \
-		packaging/make-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
+		packaging/make-package.sh packaging/sign-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
 		deploy/ansible/roles/tessaro_sdk/files/*.sh
 	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-playbook --syntax-check \
 		-i inventory.example.ini install.yml

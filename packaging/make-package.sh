@@ -83,5 +83,7 @@ chmod 0644 "$root/data/identity"
 
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" --format=gnu \
     -C "$stage" -cf - "$name" | gzip -n -9 > "$stage/$name.tar.gz"
+# A signature of an earlier checksum file would not be of this one.
+rm -f "$out/$name.tar.gz.sha256.asc"
 mv "$stage/$name.tar.gz" "$out/$name.tar.gz"
 (cd "$out" && sha256sum "$name.tar.gz" > "$name.tar.gz.sha256")

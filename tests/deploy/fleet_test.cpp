@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <tuple>
 
 #include "support/fleet.h"
 
@@ -306,6 +307,73 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     expect_rows(stopping.get(), {{"stopped", 0, 1, "the installer ended with status 143"}}, "stopped");
     EXPECT_EQ(private_dirs(stopped), std::vector<std::string>{});
     EXPECT_NE(stopped.run(fleet.key(), in_this_host + "sleep" + in_private_dir).status, 0);
+
+    // With a pinned signing key, the package goes to no host unless its
+    // checksum file carries a good signature by that key, made while the
+    // key was valid, and names this very package.
+    TempDir gnupg;
+    TempDir signing;
+    const std::string gpg = "GNUPGHOME=" + sh_quote(gnupg.path()) +
+                            " gpg --batch --quiet --yes --pinentry-mode loopback --passphrase '' ";
+    auto shell = [&](const std::string &script) {
+        ProcessResult result = run_process({"sh", "-c", "set -e\n" + script}, signing.path());
+        EXPECT_EQ(result.status, 0) << script << result.err;
+    };
+    const std::string tarball = name + ".tar.gz";
+    const std::string sums = tarball + ".sha256";
+    shell(gpg + "--quick-gen-key 'Release <release@tessaro.example>' ed25519 sign 1y\n" + gpg +
+          "--quick-gen-key 'Other <other@tessaro.example>' ed25519 sign 1y\n" + gpg +
+          "--faked-system-time 20200101T000000 --quick-gen-key 'Old <old@tessaro.example>' ed25519 sign 1d\n" + gpg +
+          "--quick-gen-key 'Revoked <revoked@tessaro.example>' ed25519 sign 1y\n");
+    // Each kind of package, in a directory of its own: the build's tarball
+    // and checksum file, and what the row does to them.
+    const std::vector<std::pair<std::string, std::string>> kinds = {
+        {"unsigned", ""},
+        {"empty", ": > " + sums + ".asc"},
+        {"garbage", "echo 'not a signature' > " + sums + ".asc"},
+        {"otherfile", "echo other > other\n" + gpg + "-u release@tessaro.example -a -b -o " + sums + ".asc other"},
+        {"changed", gpg + "-u release@tessaro.example -a -b " + sums + "\necho >> " + sums},
+        {"otherkey", gpg + "-u other@tessaro.example -a -b " + sums},
+        {"expired", gpg + "--faked-system-time 20200101T010000 -u old@tessaro.example -a -b " + sums},
+        {"revoked", gpg + "-u revoked@tessaro.example -a -b " + sums},
+        {"otherversion", "mv " + tarball + " old.tar.gz\nsha256sum old.tar.gz > old.tar.gz.sha256\n" + gpg +
+                             "-u release@tessaro.example -a -b old.tar.gz.sha256\nmv old.tar.gz " + tarball +
+                             "\nmv old.tar.gz.sha256 " + sums + "\nmv old.tar.gz.sha256.asc " + sums + ".asc"},
+        {"good", gpg + "-u release@tessaro.example -a -b " + sums}};
+    for (const auto &[kind, make] : kinds) {
+        fs::create_directories(signing / kind);
+        fs::copy_file(PACKAGE_TARBALL, signing / (std::string(kind) + "/" + tarball));
+        fs::copy_file(std::string(PACKAGE_TARBALL) + ".sha256", signing / (std::string(kind) + "/" + sums));
+        shell("cd " + kind + "\n" + make);
+    }
+    shell("fpr=$(" + gpg + "--list-keys --with-colons revoked@tessaro.example | awk -F: '/^fpr/ { print $10; exit }')\n"
+          "sed 's/^:-----/-----/' " + sh_quote(gnupg.path()) + "/openpgp-revocs.d/$fpr.rev | " + gpg + "--import\n");
+    for (const char *who : {"release", "other", "old", "revoked"})
+        shell(gpg + "--armor --export " + who + "@tessaro.example > " + who + ".asc");
+    TestHost &signed_host = stopped;
+    for (const auto &[kind, key, why] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"unsigned", "release.asc", " is not signed: " + (signing / (std::string("unsigned") + "/" + sums)) + ".asc is missing"},
+             {"empty", "release.asc", "the signature " + (signing / (std::string("empty") + "/" + sums)) + ".asc is empty"},
+             {"garbage", "release.asc", (signing / (std::string("garbage") + "/" + sums)) + ".asc is not an OpenPGP signature"},
+             {"otherfile", "release.asc", "(changed after it was signed, or the signature of another file)"},
+             {"changed", "release.asc", "(changed after it was signed, or the signature of another file)"},
+             {"otherkey", "release.asc", ".asc was not made by the key of " + (signing / "release.asc")},
+             {"good", "other.asc", ".asc was not made by the key of " + (signing / "other.asc")},
+             {"expired", "old.asc", ".asc was made by the key of " + (signing / "old.asc") + ", which has expired"},
+             {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},
+             {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
+             {"otherversion", "release.asc", "the signed checksum file " + (signing / (std::string("otherversion") + "/" + sums)) +
+                                                 " is for another package (old.tar.gz): nothing was done on stopped"}}) {
+        expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / (std::string(kind) + "/" + tarball)), "-e",
+                                                "tessaro_sdk_signing_key=" + (signing / key)}),
+                    {{"stopped", 0, 1, why}}, kind + " with " + key);
+    }
+    EXPECT_EQ(signed_host.run(fleet.key(), "find /root /var/tmp -name '*.tar.gz*'").out, "");
+    EXPECT_EQ(signed_host.runs(), 0);
+    expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / (std::string("good") + "/" + tarball)), "-e",
+                                            "tessaro_sdk_signing_key=" + (signing / "release.asc")}),
+                {{"stopped", 1, 0, "\"msg\": \"install " + name + "\""}}, "signed by the pinned key");
+    EXPECT_TRUE(signed_host.host.sdk_installed());
 
     // Again: the installed hosts run nothing, the failed ones fail the same
     // way.
