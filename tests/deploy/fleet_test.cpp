@@ -313,6 +313,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     // key was valid, and names this very package.
     TempDir gnupg;
     TempDir signing;
+    std::filesystem::permissions(gnupg.path(), std::filesystem::perms::owner_all);
     const std::string gpg = "GNUPGHOME=" + sh_quote(gnupg.path()) +
                             " gpg --batch --quiet --yes --pinentry-mode loopback --passphrase '' ";
     auto shell = [&](const std::string &script) {

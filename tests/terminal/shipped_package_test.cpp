@@ -103,6 +103,51 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_FALSE(std::filesystem::exists(checkout / (name + ".tar.gz")));
     EXPECT_TRUE(read_file(again / (name + ".tar.gz")) == read_file(tarball)); // not printed: megabytes
 
+    // Signed with a throwaway key, it passes the README's check as an
+    // administrator types it (the key pinned first), in a directory that
+    // holds the tarball, its checksum file and its signature; a checksum
+    // file changed after signing fails it. Packing anew drops a signature
+    // that no longer fits.
+    TempDir gnupg;
+    TempDir admin;
+    std::filesystem::permissions(gnupg.path(), std::filesystem::perms::owner_all);
+    const std::string gpg = "GNUPGHOME=" + sh_quote(gnupg.path()) + " gpg --batch --quiet --pinentry-mode loopback "
+                                                                    "--passphrase '' ";
+    ASSERT_EQ(shell_output(gpg + "--quick-gen-key 'Release <release@tessaro.example>' ed25519 sign 1y 2>&1; echo $?"), "0\n");
+    ProcessResult signed_package = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/sign-package.sh",
+                                                again / (name + ".tar.gz"), "release@tessaro.example"},
+                                               "", {"GNUPGHOME=" + gnupg.path()});
+    ASSERT_EQ(signed_package.status, 0) << signed_package.err;
+    for (const std::string file : {".tar.gz", ".tar.gz.sha256", ".tar.gz.sha256.asc", ".pub.asc"})
+        std::filesystem::copy_file(again / (name + file), admin / (name + file));
+    const std::string readme = read_file(std::string(SOURCE_DIR) + "/README.md");
+    auto block_with = [&](const std::string &text) {
+        std::size_t at = readme.find(text);
+        std::size_t start = readme.rfind("```sh\n", at) + 6;
+        std::string block = readme.substr(start, readme.find("```", start) - start);
+        std::size_t installer = block.find("\ncd ");
+        return installer == std::string::npos ? block : block.substr(0, installer + 1); // up to the installer's start
+    };
+    const std::string pin = block_with("gpg --dearmor");
+    const std::string verify = block_with("gpgv --keyring");
+    ASSERT_NE(verify.find("sha256sum -c"), std::string::npos) << verify;
+    const std::vector<std::string> home = {"HOME=" + admin.path()};
+    ProcessResult pinned = run_process({"sh", "-ec", pin}, admin.path(), home);
+    ASSERT_EQ(pinned.status, 0) << pin << pinned.err;
+    ProcessResult checked = run_process({"sh", "-ec", verify}, admin.path(), home);
+    EXPECT_EQ(checked.status, 0) << verify << checked.err;
+    EXPECT_NE(checked.err.find("Good signature from \"Release <release@tessaro.example>\""), std::string::npos) << checked.err;
+    EXPECT_TRUE(std::filesystem::is_directory(admin / (name + "/installer")));
+    std::filesystem::remove_all(admin / name);
+    write_file(admin / (name + ".tar.gz.sha256"), read_file(admin / (name + ".tar.gz.sha256")) + "\n");
+    EXPECT_NE(run_process({"sh", "-ec", verify}, admin.path(), home).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(admin / name));
+    ASSERT_EQ(run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh", std::string(SOURCE_DIR) + "/sample-sdk",
+                           again / "resources", SHIPPED_INSTALLER, name, again.path()})
+                  .status,
+              0);
+    EXPECT_FALSE(std::filesystem::exists(again / (name + ".tar.gz.sha256.asc")));
+
     PackageFixture bare;
     bare.unpack(tarball);
     // Its manual pages read cleanly with man, as the README says.
