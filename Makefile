@@ -5,7 +5,7 @@ BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev li
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
 	rpm dnf zypper createrepo-c \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
-	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv
+	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30

@@ -325,7 +325,9 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     shell(gpg + "--quick-gen-key 'Release <release@tessaro.example>' ed25519 sign 1y\n" + gpg +
           "--quick-gen-key 'Other <other@tessaro.example>' ed25519 sign 1y\n" + gpg +
           "--faked-system-time 20200101T000000 --quick-gen-key 'Old <old@tessaro.example>' ed25519 sign 1d\n" + gpg +
-          "--quick-gen-key 'Revoked <revoked@tessaro.example>' ed25519 sign 1y\n");
+          "--quick-gen-key 'Revoked <revoked@tessaro.example>' ed25519 sign 1y\n" + gpg +
+          "--quick-add-key $(" + gpg + "--list-keys --with-colons release@tessaro.example | "
+          "awk -F: '/^fpr/ { print $10; exit }') ed25519 auth 1y\n");
     // Each kind of package, in a directory of its own: the build's tarball
     // and checksum file, and what the row does to them.
     const std::vector<std::pair<std::string, std::string>> kinds = {
@@ -340,6 +342,11 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         {"otherversion", "mv " + tarball + " old.tar.gz\nsha256sum old.tar.gz > old.tar.gz.sha256\n" + gpg +
                              "-u release@tessaro.example -a -b old.tar.gz.sha256\nmv old.tar.gz " + tarball +
                              "\nmv old.tar.gz.sha256 " + sums + "\nmv old.tar.gz.sha256.asc " + sums + ".asc"},
+        {"subkey", "fpr=$(" + gpg + "--list-keys --with-colons release@tessaro.example | "
+                   "awk -F: '/^fpr/ { n++ } n == 2 && /^fpr/ { print $10 }')\n" +
+                   gpg + "--export-secret-subkeys release@tessaro.example | python3 " +
+                   sh_quote(std::string(SOURCE_DIR) + "/tests/support/sign-with-subkey.py") + " " + sums + " $fpr > " +
+                   sums + ".asc"},
         {"good", gpg + "-u release@tessaro.example -a -b " + sums}};
     for (const auto &[kind, make] : kinds) {
         fs::create_directories(signing / kind);
@@ -359,6 +366,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"otherfile", "release.asc", "(changed after it was signed, or the signature of another file)"},
              {"changed", "release.asc", "(changed after it was signed, or the signature of another file)"},
              {"otherkey", "release.asc", ".asc was not made by the key of " + (signing / "release.asc")},
+             {"subkey", "release.asc", ".asc was made by a subkey of " + (signing / "release.asc") + " that may not sign"},
              {"good", "other.asc", ".asc was not made by the key of " + (signing / "other.asc")},
              {"expired", "old.asc", ".asc was made by the key of " + (signing / "old.asc") + ", which has expired"},
              {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},

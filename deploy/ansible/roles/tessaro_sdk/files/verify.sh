@@ -56,6 +56,8 @@ if [ -n "$key" ]; then
         refusal="the signature $signature has expired"
     elif has BADSIG; then
         refusal="the signature $signature does not match $sums (changed after it was signed, or the signature of another file)"
+    elif [ "$(printf '%s\n' "$status" | awk '$2 == "ERRSIG" { print $8 }')" = 125 ]; then
+        refusal="$signature was made by a subkey of $key that may not sign"
     elif has NO_PUBKEY; then
         refusal="$signature was not made by the key of $key"
     elif has NODATA || ! has NEWSIG; then
