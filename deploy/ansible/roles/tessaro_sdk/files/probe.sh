@@ -73,9 +73,11 @@ EOF
 }
 
 # A run holds a lock on its private directory while it lives: what a run
-# that was killed outright left goes, once it is a minute old; so does what
-# earlier versions of the role left (their fixed directory and record).
-if [ "$mode" = run ] && command -v flock >/dev/null 2>&1; then
+# that was killed outright left goes, once it is a minute old (only from a
+# directory that nobody but root can change); so does what earlier
+# versions of the role left (their fixed directory and record).
+unsafe=$(untrusted "$parent")
+if [ "$mode" = run ] && [ -z "$unsafe" ] && command -v flock >/dev/null 2>&1; then
     find "$parent" -mindepth 1 -maxdepth 1 -type d -user root -name 'tessaro-sdk.??????????' -mmin +1 \
         -exec flock -n {} rm -rf {} \; 2>/dev/null
     legacy=/var/tmp/tessaro-sdk
@@ -156,6 +158,6 @@ elif [ -f "$manifest" ]; then
 fi
 echo "verb=$verb"
 if [ "$verb" != none ]; then
-    echo "unsafe=$(untrusted "$parent")"
+    echo "unsafe=$unsafe"
 fi
 exit 0
