@@ -194,15 +194,18 @@ int scrSelectAction(const char *title, const char *text, const list_s *types, in
 {
     std::string text_buf = cut_text(text);
     int entries = count_entries(types);
-    int height = entries + 1;
     if (!innewt)
         return 1;
-    newtComponent block = newtTextboxReflowed(1, 1, text_buf.data(), width - 2, 0, 0, 0);
-    newtComponent listbox = newtListbox(0, 0, 2, NEWT_FLAG_RETURNEXIT);
-    newtGrid column = listBoxGrid(&listbox, height, 30, types, types[def].name);
     newtComponent next = nullptr;
     newtComponent cancel = nullptr;
     newtGrid bar = installButtons(width, &next, &cancel);
+    // The list, then the question, take what the screen leaves beside the
+    // button bar (and the row above it); either scrolls when it is taller.
+    const int bar_rows = grid_rows(bar) + 1;
+    const int height = std::min(entries + 1, std::max(3, text_rows_left(bar_rows + 1)));
+    newtComponent block = fitting_text_box(text_buf, width - 2, 0, text_rows_left(bar_rows + height));
+    newtComponent listbox = newtListbox(0, 0, 2, NEWT_FLAG_RETURNEXIT);
+    newtGrid column = listBoxGrid(&listbox, height, 30, types, types[def].name);
 
     newtGrid grid = newtCreateGrid(1, 3);
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, 0, 0);

@@ -93,6 +93,24 @@ TEST(ScrChoise, TallQuestionsAndLongTitlesFitTheScreen)
         }
     }
 
+    // A selection whose question is taller than the screen keeps the
+    // question, its list and its buttons inside the window, and the window
+    // between the header and the help line, at every height from the
+    // minimum up. (The wizard's own selections ask short questions; this
+    // holds whatever their translations make of them.)
+    for (int rows = 16; rows <= 26; ++rows) {
+        ScreenRun run(80, rows);
+        run.start({"scrSelectAction", "Action", text, "Upgrade", "1", "Remove", "2"});
+        ASSERT_TRUE(run.term.wait_for("Next >")) << rows << run.term.screen();
+        EXPECT_GE(run.term.find("You need to install").first, 1) << rows << run.term.screen();
+        EXPECT_GE(run.term.find("Upgrade").first, 1) << rows << run.term.screen();
+        EXPECT_GE(run.term.find("Remove").first, 1) << rows << run.term.screen();
+        EXPECT_LT(run.term.find("\xe2\x94\x94").first, rows - 1) << rows << run.term.screen();
+        expect_between_header_and_help_line(run.term, rows);
+        run.term.press("Enter");
+        EXPECT_EQ(run.finish(), "RESULT=1\n") << rows;
+    }
+
     // Titles longer than the screen are cut by characters (never inside
     // one), and the window keeps both its top corners.
     for (const std::string letter : {"T", "\xc3\x9c", "\xe4\xb8\xad"}) {
