@@ -336,6 +336,27 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     EXPECT_LE(std::abs(2 * corner.first + 5 - 30), 2) << barred.term.screen();
     barred.pkg.open_gate("seen");
     barred.finish();
+    // So is the wait spinner's, while the missing packages are installed.
+    WizardRun waiting;
+    waiting.pkg.tool("installer/pm.sh", "case \"$1\" in --check) echo 'm libfoo' ;;\n--install) " +
+                                            waiting.pkg.gate("spun") + " ;;\nesac\nexit 0\n");
+    waiting.start();
+    waiting.welcome_next();
+    waiting.accept_licence();
+    ASSERT_TRUE(waiting.term.wait_for("Do you want to install them now?"));
+    waiting.term.press("Enter");
+    ASSERT_TRUE(waiting.term.wait_for("Please wait while downloading is in progress"));
+    waiting.term.resize(100, 30);
+    EXPECT_TRUE(waiting.term.wait_until([&](const std::string &) {
+        const auto left = waiting.term.find("\xe2\x94\x8c");
+        const auto right = waiting.term.find("\xe2\x94\x90");
+        const auto bottom = waiting.term.find("\xe2\x94\x94");
+        return left.first >= 0 && left.first == right.first && std::abs(left.second + right.second + 1 - 100) <= 1 &&
+               std::abs(left.first + bottom.first + 1 - 30) <= 2;
+    })) << waiting.term.screen();
+    EXPECT_NE(waiting.term.screen().find("Please wait while downloading is in progress"), std::string::npos);
+    waiting.pkg.open_gate("spun");
+    waiting.finish();
 
     // At the smallest size the wizard takes, the tallest dialog of a run
     // (the optional packages that could not be installed) leaves the
