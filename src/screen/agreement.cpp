@@ -60,15 +60,9 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
 {
     if (!innewt)
         return 1;
-    newtComponent accept = nullptr;
-    newtComponent decline = nullptr;
-    newtGrid bar = mode == AGRT_LIC ? licenseButtons(width, &accept, &decline) : cepButtons(width, &accept, &decline);
-
     file_stream file(std::fopen(filename, "r"));
     if (!file) {
         int error = errno;
-        newtGridFree(bar, 1);
-        release_unplaced(accept, decline);
         Error(1, _("Could not read %s: %s\n"), filename, std::strerror(error));
     }
     std::string text(kAgreementMax, '\0');
@@ -80,22 +74,32 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     text.resize(std::min(text.size(), text.find('\0')));
     text = unix_line_ends(std::move(text));
 
-    int cols = 0;
-    int rows = 0;
-    follow_terminal_size();
-    newtGetScreenSize(&cols, &rows);
-    int box_width = std::min(cols, 64);
-    int box_height = std::max(rows - 14, kAgreementMinRows);
-    newtComponent box = fixed_text_box(text, box_width, box_height);
+    // The box takes what the screen leaves: made anew for every size.
+    int focused = def_butt == 1 ? 0 : 1;
+    while (true) {
+        newtComponent accept = nullptr;
+        newtComponent decline = nullptr;
+        newtGrid bar = mode == AGRT_LIC ? licenseButtons(width, &accept, &decline) : cepButtons(width, &accept, &decline);
+        int cols = 0;
+        int rows = 0;
+        follow_terminal_size();
+        newtGetScreenSize(&cols, &rows);
+        int box_width = std::min(cols, 64);
+        int box_height = std::max(rows - 14, kAgreementMinRows);
+        newtComponent box = fixed_text_box(text, box_width, box_height);
 
-    newtGrid grid = newtCreateGrid(1, 2);
-    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
-    ScreenForm form(newtForm(nullptr, nullptr, 0));
-    form.open(grid, title);
-    newtFormSetCurrent(form.get(), def_butt == 1 ? accept : decline);
-    newtComponent ended = run_form(form.get());
-    return ended == decline ? 0 : 1;
+        newtGrid grid = newtCreateGrid(1, 2);
+        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+        ScreenForm form(newtForm(nullptr, nullptr, 0));
+        form.open(grid, title);
+        focus_on(form.get(), focused, {accept, decline});
+        bool remake = false;
+        newtComponent ended = run_form(form.get(), &remake);
+        if (!remake)
+            return ended == decline ? 0 : 1;
+        focused = focused_among(form.get(), {accept, decline});
+    }
 }
 
 int scrFinished(const char *title, const char *finaltext, int show_reboot, int reboot_is_default)

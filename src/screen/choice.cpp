@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,28 +24,45 @@ int count_entries(const list_s *list)
 }
 
 // Runs `form` until it ends on something other than `cancel`, or on a
-// cancel the user confirms. True when the cancel was taken.
-bool run_with_cancel_confirmation(newtComponent form, newtComponent cancel)
+// cancel the user confirms. True when the cancel was taken; false with
+// *remake true when the dialog is to be made anew (see run_form).
+bool run_with_cancel_confirmation(newtComponent form, newtComponent cancel, bool *remake)
 {
     while (true) {
-        if (run_form(form) != cancel || cancel == nullptr)
+        if (run_form(form, remake) != cancel || cancel == nullptr || *remake)
             return false;
         if (Cancel(0))
             return true;
     }
 }
 
-// The question screens with two answers: `bar` holds `focus` and `cancel`.
-// 1 unless the cancel was taken (confirmed first when def_btn is 1).
-int two_answer_question(const char *title, const char *text, newtGrid bar, newtComponent focus,
-                        newtComponent cancel, int def_btn)
+// A button bar with its buttons: the one that has the focus first, and
+// the cancel.
+using BarMaker = std::function<newtGrid(newtComponent *focus, newtComponent *cancel)>;
+
+// The question screens with two answers, made anew for every terminal size:
+// `make_bar` makes the bar. 1 unless the cancel was taken (confirmed first
+// when def_btn is 1).
+int two_answer_question(const char *title, const char *text, const BarMaker &make_bar, int def_btn)
 {
-    ScreenForm form(scrChoiseForm(title, text, bar));
-    form.window_opened();
-    newtFormSetCurrent(form.get(), focus);
-    if (def_btn == 1)
-        return run_with_cancel_confirmation(form.get(), cancel) ? 0 : 1;
-    return run_form(form.get()) == cancel ? 0 : 1;
+    bool on_cancel = false;
+    while (true) {
+        newtComponent focus = nullptr;
+        newtComponent cancel = nullptr;
+        newtGrid bar = make_bar(&focus, &cancel);
+        ScreenForm form(scrChoiseForm(title, text, bar));
+        form.window_opened();
+        newtFormSetCurrent(form.get(), on_cancel ? cancel : focus);
+        bool remake = false;
+        int answer = 1;
+        if (def_btn == 1)
+            answer = run_with_cancel_confirmation(form.get(), cancel, &remake) ? 0 : 1;
+        else
+            answer = run_form(form.get(), &remake) == cancel ? 0 : 1;
+        if (!remake)
+            return answer;
+        on_cancel = newtFormGetCurrent(form.get()) == cancel;
+    }
 }
 
 // The list column shared by the list box and the radio buttons.
@@ -126,39 +144,54 @@ int scrChoise(const char *title, const char *text, int def_btn, int print_in_new
         }
         return 1;
     }
-    newtComponent next = nullptr;
-    newtComponent cancel = nullptr;
-    newtGrid bar = installButtons(width, &next, &cancel);
-    return two_answer_question(title, text, bar, def_btn == 1 ? next : cancel, cancel, def_btn);
+    return two_answer_question(
+        title, text,
+        [def_btn](newtComponent *focus, newtComponent *cancel) {
+            newtComponent next = nullptr;
+            newtGrid bar = installButtons(width, &next, cancel);
+            *focus = def_btn == 1 ? next : *cancel;
+            return bar;
+        },
+        def_btn);
 }
 
 int scrChoiseRetry(const char *title, const char *text, int def_btn)
 {
     if (!innewt)
         return 1;
-    newtComponent retry = nullptr;
-    newtComponent cancel = nullptr;
-    newtGrid bar = installButtonsWithTxt(width, &retry, &cancel, _("Retry"), _("Cancel"));
-    return two_answer_question(title, text, bar, retry, cancel, def_btn);
+    return two_answer_question(
+        title, text,
+        [](newtComponent *focus, newtComponent *cancel) {
+            return installButtonsWithTxt(width, focus, cancel, _("Retry"), _("Cancel"));
+        },
+        def_btn);
 }
 
 int scrChoiseNextSkipCancel(const char *title, const char *text, int /*def_btn*/)
 {
     if (!innewt)
         return 1;
-    newtComponent next = nullptr;
-    newtComponent skip = nullptr;
-    newtComponent cancel = nullptr;
-    newtGrid bar = installButtonsNextSkipCancel(width, &next, &skip, &cancel, _("Next"), _("Skip"), _("Cancel"));
-    ScreenForm form(scrChoiseForm(title, text, bar));
-    form.window_opened();
-    newtFormSetCurrent(form.get(), next);
-    newtComponent ended = run_form(form.get());
-    if (ended == cancel)
-        return 0;
-    if (ended == skip)
-        return 1;
-    return 2;
+    int focused = 0;
+    while (true) {
+        newtComponent next = nullptr;
+        newtComponent skip = nullptr;
+        newtComponent cancel = nullptr;
+        newtGrid bar = installButtonsNextSkipCancel(width, &next, &skip, &cancel, _("Next"), _("Skip"), _("Cancel"));
+        ScreenForm form(scrChoiseForm(title, text, bar));
+        form.window_opened();
+        focus_on(form.get(), focused, {next, skip, cancel});
+        bool remake = false;
+        newtComponent ended = run_form(form.get(), &remake);
+        if (remake) {
+            focused = focused_among(form.get(), {next, skip, cancel});
+            continue;
+        }
+        if (ended == cancel)
+            return 0;
+        if (ended == skip)
+            return 1;
+        return 2;
+    }
 }
 
 newtGrid listBoxGrid(newtComponent *pListBox, int height, int list_width, const list_s *list, const char *current)
@@ -196,27 +229,43 @@ int scrSelectAction(const char *title, const char *text, const list_s *types, in
     int entries = count_entries(types);
     if (!innewt)
         return 1;
-    newtComponent next = nullptr;
-    newtComponent cancel = nullptr;
-    newtGrid bar = installButtons(width, &next, &cancel);
-    // The list, then the question, take what the screen leaves beside the
-    // button bar (and the row above it); either scrolls when it is taller.
-    const int bar_rows = grid_rows(bar) + 1;
-    const int height = std::min(entries + 1, std::max(3, text_rows_left(bar_rows + 1)));
-    newtComponent block = fitting_text_box(text_buf, width - 2, 0, text_rows_left(bar_rows + height));
-    newtComponent listbox = newtListbox(0, 0, 2, NEWT_FLAG_RETURNEXIT);
-    newtGrid column = listBoxGrid(&listbox, height, 30, types, types[def].name);
+    // Made anew for every terminal size, with the entry chosen so far.
+    const char *current = types[def].name;
+    int focused = -1;
+    while (true) {
+        newtComponent next = nullptr;
+        newtComponent cancel = nullptr;
+        newtGrid bar = installButtons(width, &next, &cancel);
+        // The list, then the question, take what the screen leaves beside
+        // the button bar (and the row above it); either scrolls when it is
+        // taller.
+        const int bar_rows = grid_rows(bar) + 1;
+        const int height = std::min(entries + 1, std::max(3, text_rows_left(bar_rows + 1)));
+        newtComponent block = fitting_text_box(text_buf, width - 2, 0, text_rows_left(bar_rows + height));
+        newtComponent listbox = newtListbox(0, 0, 2, NEWT_FLAG_RETURNEXIT);
+        newtGrid column = listBoxGrid(&listbox, height, 30, types, current);
 
-    newtGrid grid = newtCreateGrid(1, 3);
-    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, 0, 0);
-    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
-    newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
-    ScreenForm form(newtForm(nullptr, nullptr, 0));
-    form.open(grid, title);
+        newtGrid grid = newtCreateGrid(1, 3);
+        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, 0, 0);
+        newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
+        newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+        ScreenForm form(newtForm(nullptr, nullptr, 0));
+        form.open(grid, title);
+        focus_on(form.get(), focused, {listbox, next, cancel});
 
-    if (run_with_cancel_confirmation(form.get(), cancel))
-        return -1;
-    return static_cast<int>(reinterpret_cast<intptr_t>(newtListboxGetCurrent(listbox)));
+        bool remake = false;
+        const bool cancelled = run_with_cancel_confirmation(form.get(), cancel, &remake);
+        focused = focused_among(form.get(), {listbox, next, cancel});
+        const int chosen = static_cast<int>(reinterpret_cast<intptr_t>(newtListboxGetCurrent(listbox)));
+        if (cancelled)
+            return -1;
+        if (!remake)
+            return chosen;
+        for (int i = 0; i < entries; ++i) {
+            if (types[i].id == chosen)
+                current = types[i].name;
+        }
+    }
 }
 
 int scrSelectComponents(const char *title, const char *text, const list_s *types, int def)

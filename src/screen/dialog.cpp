@@ -52,8 +52,66 @@ void message_box(const char *mess, const char *button, const char *title, bool s
         target = static_cast<int>(std::min<std::size_t>(std::strlen(mess), 60));
     // Beside the text: the padding rows above it and above the button bar
     // of baseDialog, and the bar.
-    newtComponent box = scrolling_text_box(mess, target, short_text ? 1 : 0, 2 + button_bar_rows());
-    baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr, box, button, nullptr, 0);
+    baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr,
+               [&] { return scrolling_text_box(mess, target, short_text ? 1 : 0, 2 + button_bar_rows()); }, button,
+               nullptr, 0);
+}
+
+} // namespace
+
+namespace {
+
+// The generic dialog: `label` above the widget `co` (or `make_co`'s), then
+// `label1`, then the buttons. Made anew for every terminal size when its
+// widget can be made anew.
+int run_base_dialog(const char *caption, const char *label, const char *label1, newtComponent co,
+                    const std::function<newtComponent()> &make_co, const char *button0, const char *button1,
+                    int defbutton)
+{
+    int focused = defbutton != 0 && button1 != nullptr ? 1 : 0;
+    while (true) {
+        if (make_co)
+            co = make_co();
+        newtComponent b0 = nullptr;
+        newtComponent b1 = nullptr;
+        std::string first = button0;
+        std::string second = button1 != nullptr ? button1 : "";
+        newtGrid buttons = button1 != nullptr
+                               ? newtButtonBar(first.data(), &b0, second.data(), &b1, static_cast<char *>(nullptr))
+                               : newtButtonBar(first.data(), &b0, static_cast<char *>(nullptr));
+
+        // The texts take what the screen leaves beside the rest of the
+        // dialog, and scroll beyond that; texts that fit keep their size.
+        int other_rows = 1 + grid_rows(buttons);
+        if (co != nullptr)
+            other_rows += 1 + component_rows(co);
+        newtComponent bottom =
+            label1 != nullptr ? wrapped_text_box(label1, other_rows + (label != nullptr ? 1 : 0)) : nullptr;
+        if (bottom != nullptr)
+            other_rows += 1 + component_rows(bottom);
+        newtComponent top = label != nullptr ? wrapped_text_box(label, other_rows) : nullptr;
+
+        ScreenForm form(newtForm(nullptr, nullptr, 0));
+        newtGrid grid = newtCreateGrid(1, 4);
+        if (top != nullptr)
+            newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, top, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        if (co != nullptr)
+            newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, co, 0, 1, 0, 0, 0, 0);
+        if (bottom != nullptr)
+            newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, bottom, 0, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
+
+        form.open(grid, caption);
+
+        focus_on(form.get(), focused, {b0, b1});
+        bool remake = false;
+        const bool remakeable = make_co || co == nullptr;
+        newtComponent ended = run_form(form.get(), remakeable ? &remake : nullptr);
+        focused = focused_among(form.get(), {b0, b1});
+        form.close();
+        if (!remake)
+            return (ended != nullptr && ended == b1) ? 1 : 0;
+    }
 }
 
 } // namespace
@@ -61,41 +119,14 @@ void message_box(const char *mess, const char *button, const char *title, bool s
 int baseDialog(const char *caption, const char *label, const char *label1, newtComponent co,
                const char *button0, const char *button1, int defbutton)
 {
-    newtComponent b0 = nullptr;
-    newtComponent b1 = nullptr;
-    std::string first = button0;
-    std::string second = button1 != nullptr ? button1 : "";
-    newtGrid buttons = button1 != nullptr
-                           ? newtButtonBar(first.data(), &b0, second.data(), &b1, static_cast<char *>(nullptr))
-                           : newtButtonBar(first.data(), &b0, static_cast<char *>(nullptr));
+    return run_base_dialog(caption, label, label1, co, nullptr, button0, button1, defbutton);
+}
 
-    // The texts take what the screen leaves beside the rest of the dialog,
-    // and scroll beyond that; texts that fit keep their size.
-    int other_rows = 1 + grid_rows(buttons);
-    if (co != nullptr)
-        other_rows += 1 + component_rows(co);
-    newtComponent bottom =
-        label1 != nullptr ? wrapped_text_box(label1, other_rows + (label != nullptr ? 1 : 0)) : nullptr;
-    if (bottom != nullptr)
-        other_rows += 1 + component_rows(bottom);
-    newtComponent top = label != nullptr ? wrapped_text_box(label, other_rows) : nullptr;
-
-    ScreenForm form(newtForm(nullptr, nullptr, 0));
-    newtGrid grid = newtCreateGrid(1, 4);
-    if (top != nullptr)
-        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, top, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    if (co != nullptr)
-        newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, co, 0, 1, 0, 0, 0, 0);
-    if (bottom != nullptr)
-        newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, bottom, 0, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
-
-    form.open(grid, caption);
-
-    newtFormSetCurrent(form.get(), defbutton != 0 && b1 != nullptr ? b1 : b0);
-    newtComponent ended = run_form(form.get());
-    form.close();
-    return (ended != nullptr && ended == b1) ? 1 : 0;
+int baseDialog(const char *caption, const char *label, const char *label1,
+               const std::function<newtComponent()> &make_co, const char *button0, const char *button1,
+               int defbutton)
+{
+    return run_base_dialog(caption, label, label1, nullptr, make_co, button0, button1, defbutton);
 }
 
 void show_message(const char *mess, const char *button)

@@ -4,6 +4,8 @@
 
 #include <newt.h>
 
+#include <functional>
+
 // Common width in columns of the wizard's screens.
 inline constexpr int width = 60;
 
@@ -11,6 +13,12 @@ extern int console_levels[4];
 
 int baseDialog(const char *caption, const char *label, const char *label1, newtComponent co,
                const char *button0, const char *button1, int defbutton);
+// The same with the widget between the texts made by `make_co`, anew
+// whenever the dialog is made anew for another terminal size (a widget
+// made once, as above, keeps the dialog as it was first laid out).
+int baseDialog(const char *caption, const char *label, const char *label1,
+               const std::function<newtComponent()> &make_co, const char *button0, const char *button1,
+               int defbutton);
 
 [[noreturn]] void Error(int errCode, const char *text, ...) __attribute__((format(printf, 2, 3)));
 [[noreturn]] void insExit(int errcode);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,6 +84,28 @@ private:
     newtComponent form_;
     bool window_ = false;
 };
+
+// Which of `widgets` has the focus of `form`, or -1: so that a dialog made
+// anew for another terminal size gives the focus back where it was.
+inline int focused_among(newtComponent form, std::initializer_list<newtComponent> widgets)
+{
+    const newtComponent current = newtFormGetCurrent(form);
+    int index = 0;
+    for (newtComponent widget : widgets) {
+        if (widget != nullptr && widget == current)
+            return index;
+        ++index;
+    }
+    return -1;
+}
+
+// Gives the focus of `form` to the widget at `index` of `widgets` (none
+// when it is -1).
+inline void focus_on(newtComponent form, int index, std::initializer_list<newtComponent> widgets)
+{
+    if (index >= 0 && index < static_cast<int>(widgets.size()) && widgets.begin()[index] != nullptr)
+        newtFormSetCurrent(form, widgets.begin()[index]);
+}
 
 // Text reflowed by the widget library; `text` and the size of the block.
 struct Reflowed {

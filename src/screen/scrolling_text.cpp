@@ -160,8 +160,13 @@ newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows)
     return scrolling_box(std::move(lines), wrap_width + kBarColumns, rows, 0);
 }
 
-newtComponent run_form(newtComponent form)
+newtComponent run_form(newtComponent form, bool *remake)
 {
+    if (remake != nullptr) {
+        *remake = made_for_another_size(form);
+        if (*remake)
+            return nullptr;
+    }
     ScrollingText *text = bind_to(form);
     // A look at the terminal's size now and then, and Ctrl-L: the windows
     // are laid out and drawn again (or the screen asks for a larger
@@ -171,15 +176,17 @@ newtComponent run_form(newtComponent form)
     while (true) {
         newtExitStruct ended{};
         newtFormRun(form, &ended);
-        if (ended.reason == newtExitStruct::NEWT_EXIT_TIMER) {
-            if (terminal_size_changed())
-                redraw_windows();
-            continue;
-        }
-        if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY && ended.u.key == kRedrawKey) {
+        if ((ended.reason == newtExitStruct::NEWT_EXIT_TIMER && terminal_size_changed()) ||
+            (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY && ended.u.key == kRedrawKey)) {
             redraw_windows();
+            if (remake != nullptr && made_for_another_size(form)) {
+                *remake = true;
+                return nullptr;
+            }
             continue;
         }
+        if (ended.reason == newtExitStruct::NEWT_EXIT_TIMER)
+            continue;
         if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY) {
             const int key = ended.u.key;
             if (text != nullptr && std::find(std::begin(kScrollKeys), std::end(kScrollKeys), key) != std::end(kScrollKeys)) {

@@ -25,7 +25,11 @@ newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows);
 // form; anything else ends it as newtRunForm would. While it runs, a
 // resize lays out and draws every open window again for the new size (or
 // asks for a larger terminal), and so does Ctrl-L.
-newtComponent run_form(newtComponent form);
+// A dialog that sizes its content by the screen passes `remake`: when the
+// terminal's size is no longer the one its content was made for (also on
+// coming back from a dialog above it), the form ends with null and
+// *remake true, for the dialog to be made anew for the size now.
+newtComponent run_form(newtComponent form, bool *remake = nullptr);
 
 // Puts the scroll bars of `form`'s boxes beside their boxes again, after
 // the window was laid out anew.

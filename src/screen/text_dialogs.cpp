@@ -20,53 +20,74 @@ std::string layout_report_text(std::string text)
     return text;
 }
 
-newtComponent layoutTextFromFile(std::FILE *file)
+namespace {
+
+// The report of a file, laid out for a dialog; empty when there is none.
+// Without the screen, it goes to standard output instead.
+std::string report_from_file(std::FILE *file)
 {
     std::string text = readTrimmedLines(file);
     if (text.empty())
-        return nullptr;
+        return {};
     text = layout_report_text(std::move(text));
     if (!innewt) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
-        return nullptr;
+        return {};
     }
-    return scrolling_text_box(text, 60);
+    return text;
+}
+
+} // namespace
+
+newtComponent layoutTextFromFile(std::FILE *file)
+{
+    std::string text = report_from_file(file);
+    return text.empty() ? nullptr : scrolling_text_box(text, 60);
 }
 
 int depDialog(std::FILE *file, int *retry)
 {
-    newtComponent report = layoutTextFromFile(file);
+    const std::string text = report_from_file(file);
     if (!innewt)
         return 0;
-    std::string skip_label = _("Skip  ");
-    std::string retry_label = _("Try again");
-    std::string abort_label = _("Abort");
-    newtComponent skip = nullptr;
-    newtComponent again = nullptr;
-    newtComponent abort_button = nullptr;
-    newtGrid buttons = newtButtonBar(skip_label.data(), &skip, retry_label.data(), &again, abort_label.data(),
-                                     &abort_button, static_cast<char *>(nullptr));
-    int other_rows = 1 + grid_rows(buttons) + (report != nullptr ? 1 + component_rows(report) : 0);
-    newtComponent intro_box =
-        wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
-                           "below. This happens when installing Tessaro Containers on unsupported Linux "
-                           "distribution."),
-                         other_rows);
+    // Made anew for every terminal size: the texts take what it leaves.
+    int focused = 2;
+    while (true) {
+        newtComponent report = text.empty() ? nullptr : scrolling_text_box(text, 60);
+        std::string skip_label = _("Skip  ");
+        std::string retry_label = _("Try again");
+        std::string abort_label = _("Abort");
+        newtComponent skip = nullptr;
+        newtComponent again = nullptr;
+        newtComponent abort_button = nullptr;
+        newtGrid buttons = newtButtonBar(skip_label.data(), &skip, retry_label.data(), &again, abort_label.data(),
+                                         &abort_button, static_cast<char *>(nullptr));
+        int other_rows = 1 + grid_rows(buttons) + (report != nullptr ? 1 + component_rows(report) : 0);
+        newtComponent intro_box =
+            wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
+                               "below. This happens when installing Tessaro Containers on unsupported Linux "
+                               "distribution."),
+                             other_rows);
 
-    newtGrid grid = newtCreateGrid(1, 3);
-    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, intro_box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    if (report != nullptr)
-        newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, report, 0, 1, 0, 0, 0, 0);
-    newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
-    ScreenForm form(newtForm(nullptr, nullptr, 0));
-    form.open(grid, _("Dependency conflict"));
-    newtFormSetCurrent(form.get(), abort_button);
-    newtComponent ended = run_form(form.get());
-    form.close();
-    if (ended == again)
-        *retry = 1;
-    return ended == abort_button ? 1 : 0;
+        newtGrid grid = newtCreateGrid(1, 3);
+        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, intro_box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        if (report != nullptr)
+            newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, report, 0, 1, 0, 0, 0, 0);
+        newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);
+        ScreenForm form(newtForm(nullptr, nullptr, 0));
+        form.open(grid, _("Dependency conflict"));
+        focus_on(form.get(), focused, {skip, again, abort_button});
+        bool remake = false;
+        newtComponent ended = run_form(form.get(), &remake);
+        focused = focused_among(form.get(), {skip, again, abort_button});
+        form.close();
+        if (remake)
+            continue;
+        if (ended == again)
+            *retry = 1;
+        return ended == abort_button ? 1 : 0;
+    }
 }
 
 void missedPackages(const char *const *lines)
@@ -80,14 +101,17 @@ void missedPackages(const char *const *lines)
     while (lines[count] != nullptr)
         ++count;
     int rows = count > 6 ? 6 : count;
-    newtComponent list = newtListbox(-1, -1, rows, count > 6 ? NEWT_FLAG_SCROLL : 0);
-    for (int i = 0; i < count; ++i)
-        newtListboxAppendEntry(list, lines[i], reinterpret_cast<void *>(static_cast<intptr_t>(i))); // NOLINT(performance-no-int-to-ptr)
+    auto make_list = [&] {
+        newtComponent list = newtListbox(-1, -1, rows, count > 6 ? NEWT_FLAG_SCROLL : 0);
+        for (int i = 0; i < count; ++i)
+            newtListboxAppendEntry(list, lines[i], reinterpret_cast<void *>(static_cast<intptr_t>(i))); // NOLINT(performance-no-int-to-ptr)
+        return list;
+    };
     baseDialog(_("Error"),
                _("The packages listed below are required for Tessaro Containers installation but are omitted from your "
                  "installation media. Please ensure that you have received your installation packages from Tessaro and "
                  "restart installation."),
-               nullptr, list, _("Exit"), nullptr, 0);
+               nullptr, make_list, _("Exit"), nullptr, 0);
 }
 
 int WrongProxyCredentialsMessage()

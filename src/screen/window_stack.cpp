@@ -16,6 +16,8 @@ struct OpenWindow {
     newtGrid grid;
     std::string title;
     int generation; // of the screen it was drawn on
+    int columns;    // the terminal's size its content was made for
+    int rows;
 };
 
 std::vector<OpenWindow> windows;
@@ -104,7 +106,10 @@ void draw_all(std::size_t popped)
 void open_grid_window(newtComponent form, newtGrid grid, const std::string &title)
 {
     newtGridAddComponentsToForm(grid, form, 1);
-    windows.push_back({form, grid, title, 0});
+    int columns = 0;
+    int rows = 0;
+    terminal_size_now(columns, rows);
+    windows.push_back({form, grid, title, 0, columns, rows});
     if (windows_fit() && !terminal_size_changed()) {
         draw(windows.back());
         return;
@@ -151,4 +156,15 @@ bool show_windows_if_they_fit()
                     [now = screen_generation()](const OpenWindow &w) { return w.generation != now; }))
         draw_all(0);
     return true;
+}
+
+bool made_for_another_size(newtComponent form)
+{
+    auto found = std::find_if(windows.begin(), windows.end(), [form](const OpenWindow &w) { return w.form == form; });
+    int columns = 0;
+    int rows = 0;
+    if (found == windows.end() || !terminal_size_now(columns, rows))
+        return false;
+    return (columns != found->columns || rows != found->rows) && columns >= kMinScreenColumns &&
+           rows >= kMinScreenRows;
 }

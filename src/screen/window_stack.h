@@ -28,3 +28,8 @@ void redraw_windows();
 // is too small, the line that asks for a larger one stands instead; never
 // waits. False while they do not fit.
 bool show_windows_if_they_fit();
+
+// Whether the content of `form`'s window was made for another terminal
+// size than the one now, on a terminal large enough for the wizard: a
+// dialog that measures the screen is then made anew (see run_form).
+bool made_for_another_size(newtComponent form);

@@ -336,6 +336,29 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     EXPECT_LE(std::abs(2 * corner.first + 5 - 30), 2) << barred.term.screen();
     barred.pkg.open_gate("seen");
     barred.finish();
+    // A dialog whose content takes what the screen leaves (the licence) is
+    // made anew for a smaller terminal, still at or above the wizard's
+    // minimum, and for a larger one, the focus where it was: whole, between
+    // the header and the help line.
+    WizardRun licence;
+    licence.start();
+    licence.welcome_next();
+    ASSERT_TRUE(licence.term.wait_for("License Agreement"));
+    licence.term.press("BTab");
+    ASSERT_TRUE(licence.term.wait_until([&](const std::string &) { return licence.term.cursor_on(" Accept "); }));
+    for (const auto &[columns, rows] : std::vector<std::pair<int, int>>{{100, 30}, {72, 18}, {70, 16}, {90, 26}}) {
+        licence.term.resize(columns, rows);
+        ASSERT_TRUE(licence.term.wait_until([&](const std::string &) {
+            const auto bottom = licence.term.find("\xe2\x94\x94");
+            return bottom.first >= 0 && bottom.first < rows - 1 && licence.term.find(" Decline ").first >= 0 &&
+                   licence.term.cursor_on(" Accept ");
+        })) << columns << "x" << rows << "\n" << licence.term.screen();
+        expect_between_header_and_help_line(licence.term, rows);
+    }
+    licence.term.press("Enter");
+    ASSERT_TRUE(licence.term.wait_gone("License Agreement"));
+    licence.finish();
+
     // So is the wait spinner's, while the missing packages are installed.
     WizardRun waiting;
     waiting.pkg.tool("installer/pm.sh", "case \"$1\" in --check) echo 'm libfoo' ;;\n--install) " +
