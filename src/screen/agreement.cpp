@@ -23,8 +23,10 @@ namespace {
 int finish_screen(const std::string &title, const std::string &text, newtComponent checkbox, newtGrid bar,
                   newtComponent reboot, newtComponent exit, int show_reboot, int reboot_is_default)
 {
-    std::string text_buf = text;
-    newtComponent block = newtTextboxReflowed(-1, -1, text_buf.data(), width - 2, 0, 0, 0);
+    // The text takes what the screen leaves beside the check box, the bar
+    // and the row above the bar, and scrolls beyond.
+    int other_rows = 1 + grid_rows(bar) + (checkbox != nullptr ? component_rows(checkbox) : 0);
+    newtComponent block = fitting_text_box(text, width - 2, 0, text_rows_left(other_rows));
     int rows = checkbox != nullptr ? 3 : 2;
     newtGrid grid = newtCreateGrid(1, rows);
     newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);

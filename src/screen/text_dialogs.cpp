@@ -1,5 +1,6 @@
 #include "screen/text_dialogs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <vector>
@@ -54,7 +55,6 @@ int depDialog(std::FILE *file, int *retry)
     // Made anew for every terminal size: the texts take what it leaves.
     int focused = 2;
     while (true) {
-        newtComponent report = text.empty() ? nullptr : scrolling_text_box(text, 60);
         std::string skip_label = _("Skip  ");
         std::string retry_label = _("Try again");
         std::string abort_label = _("Abort");
@@ -63,6 +63,10 @@ int depDialog(std::FILE *file, int *retry)
         newtComponent abort_button = nullptr;
         newtGrid buttons = newtButtonBar(skip_label.data(), &skip, retry_label.data(), &again, abort_label.data(),
                                          &abort_button, static_cast<char *>(nullptr));
+        // The report leaves a row of the introduction, the blank rows above
+        // it and above the bar, and the bar.
+        newtComponent report =
+            text.empty() ? nullptr : scrolling_text_box(text, 60, 0, 1 + 1 + 1 + grid_rows(buttons));
         int other_rows = 1 + grid_rows(buttons) + (report != nullptr ? 1 + component_rows(report) : 0);
         newtComponent intro_box =
             wrapped_text_box(_("Installing Tessaro Containers on your system will cause dependency conflicts listed "
@@ -100,9 +104,12 @@ void missedPackages(const char *const *lines)
     int count = 0;
     while (lines[count] != nullptr)
         ++count;
-    int rows = count > 6 ? 6 : count;
     auto make_list = [&] {
-        newtComponent list = newtListbox(-1, -1, rows, count > 6 ? NEWT_FLAG_SCROLL : 0);
+        // Six rows at most, fewer when the screen leaves fewer beside a row
+        // of the text, the blank rows above the list and above the bar, and
+        // the bar.
+        const int rows = std::min({count, 6, text_rows_left(1 + 1 + 1 + button_bar_rows())});
+        newtComponent list = newtListbox(-1, -1, rows, count > rows ? NEWT_FLAG_SCROLL : 0);
         for (int i = 0; i < count; ++i)
             newtListboxAppendEntry(list, lines[i], reinterpret_cast<void *>(static_cast<intptr_t>(i))); // NOLINT(performance-no-int-to-ptr)
         return list;

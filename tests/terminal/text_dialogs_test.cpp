@@ -34,7 +34,7 @@ TEST(DependencyDialog, AbortIsTheDefault)
     }
 }
 
-TEST(MissedPackagesDialog, SevenNamesScrollThreeDoNot)
+TEST(MissedPackagesDialog, SevenNamesScrollThreeDoNotAndTheSmallestScreenShortensThem)
 {
     ScreenRun seven;
     seven.start({"missedPackages", "pkg-a", "pkg-b", "pkg-c", "pkg-d", "pkg-e", "pkg-f", "pkg-g"});
@@ -53,6 +53,28 @@ TEST(MissedPackagesDialog, SevenNamesScrollThreeDoNot)
     EXPECT_EQ(exit.first, a.first + 3 + 2);  // three rows, a blank row, the button's top edge
     three.term.press("Enter");
     EXPECT_EQ(three.finish(), "RESULT=0\n");
+
+    // At the wizard's minimum size, in either language, the dialogs whose
+    // list or report takes six rows give up rows of it, never the header,
+    // the help line or their buttons.
+    TempDir dir;
+    write_file(dir / "report", "pkg-a conflicts\npkg-b conflicts\npkg-c conflicts\npkg-d conflicts\n"
+                               "pkg-e conflicts\npkg-f conflicts\npkg-g conflicts\n");
+    for (const char *lang : {"C.UTF-8", "de_DE.UTF-8"}) {
+        for (const std::vector<std::string> &dialog :
+             {std::vector<std::string>{"missedPackages", "pkg-a", "pkg-b", "pkg-c", "pkg-d", "pkg-e", "pkg-f", "pkg-g"},
+              std::vector<std::string>{"depDialog", dir / "report"}}) {
+            SCOPED_TRACE(std::string(lang) + " " + dialog[0]);
+            ScreenRun run(70, 16);
+            run.start(dialog, {std::string("LANG=") + lang});
+            ASSERT_TRUE(run.term.wait_for("pkg-a")) << run.term.screen();
+            ASSERT_TRUE(run.term.wait_until([&](const std::string &) { return run.term.find("\xe2\x94\x94").first >= 0; }));
+            EXPECT_LT(run.term.find("\xe2\x94\x94", true).first, 15) << run.term.screen();
+            expect_between_header_and_help_line(run.term, 16);
+            run.term.press("Enter");
+            EXPECT_NE(run.finish(), "") << run.term.screen();
+        }
+    }
 }
 
 TEST(ProxyDialogs, CredentialsAreReadAndThePasswordIsHidden)
