@@ -6,8 +6,8 @@
 
 // The smallest terminal on which every screen of the wizard draws whole,
 // in every language shipped: the agreement's window is 70 columns wide,
-// and the finish screen's window, whose text does not scroll, needs 16 rows
-// with the header and the help line.
+// and at 16 rows every dialog's texts and lists still keep a few rows each
+// (they scroll) beside its buttons, with the header and the help line.
 inline constexpr int kMinScreenColumns = 70;
 inline constexpr int kMinScreenRows = 16;
 
