@@ -84,6 +84,17 @@ ListColumn list_column(int entries, int height, int width, bool radio)
     return column;
 }
 
+// A selection's window content: the question above the list column,
+// the button bar below after a blank row.
+newtGrid selection_grid(newtComponent question, newtGrid column, newtGrid bar)
+{
+    newtGrid grid = newtCreateGrid(1, 3);
+    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, question, 0, 0, 0, 0, 0, 0);
+    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
+    newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+    return grid;
+}
+
 newtGrid close_column(ListColumn column, int height, int width, bool radio)
 {
     if (width != 0)
@@ -245,12 +256,8 @@ int scrSelectAction(const char *title, const char *text, const list_s *types, in
         newtComponent listbox = newtListbox(0, 0, 2, NEWT_FLAG_RETURNEXIT);
         newtGrid column = listBoxGrid(&listbox, height, 30, types, current);
 
-        newtGrid grid = newtCreateGrid(1, 3);
-        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, 0, 0);
-        newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
-        newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
         ScreenForm form(newtForm(nullptr, nullptr, 0));
-        form.open(grid, title);
+        form.open(selection_grid(block, column, bar), title);
         focus_on(form.get(), focused, {listbox, next, cancel});
 
         bool remake = false;
@@ -281,12 +288,8 @@ int scrSelectComponents(const char *title, const char *text, const list_s *types
     newtComponent cancel = nullptr;
     newtGrid bar = installButtons(width, &next, &cancel);
 
-    newtGrid grid = newtCreateGrid(1, 3);
-    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, label, 0, 0, 0, 0, 0, 0);
-    newtGridSetField(grid, 0, 1, NEWT_GRID_SUBGRID, column, 0, 0, 0, 0, 0, 0);
-    newtGridSetField(grid, 0, 2, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
     ScreenForm form(newtForm(nullptr, nullptr, 0));
-    form.open(grid, title);
+    form.open(selection_grid(label, column, bar), title);
     newtFormSetCurrent(form.get(), next);
 
     newtComponent ended = run_form(form.get());
