@@ -101,6 +101,11 @@ void draw_all(std::size_t popped)
     newtRefresh();
 }
 
+std::vector<OpenWindow>::iterator window_of(newtComponent form)
+{
+    return std::find_if(windows.begin(), windows.end(), [form](const OpenWindow &w) { return w.form == form; });
+}
+
 } // namespace
 
 void open_grid_window(newtComponent form, newtGrid grid, const std::string &title)
@@ -121,7 +126,7 @@ void open_grid_window(newtComponent form, newtGrid grid, const std::string &titl
 
 void close_grid_window(newtComponent form)
 {
-    auto found = std::find_if(windows.begin(), windows.end(), [form](const OpenWindow &w) { return w.form == form; });
+    auto found = window_of(form);
     if (found == windows.end()) {
         newtPopWindow();
         return;
@@ -160,7 +165,7 @@ bool show_windows_if_they_fit()
 
 bool made_for_another_size(newtComponent form)
 {
-    auto found = std::find_if(windows.begin(), windows.end(), [form](const OpenWindow &w) { return w.form == form; });
+    auto found = window_of(form);
     int columns = 0;
     int rows = 0;
     if (found == windows.end() || !terminal_size_now(columns, rows))
