@@ -23,8 +23,8 @@ if [ ! -s "$work/key" ]; then
     echo "sign-package: no public key $key in the keyring" >&2
     exit 1
 fi
-# gpgv takes a keyring, not armour: the armour's base64 lines, decoded.
-sed '1,/^$/d; /^=....$/d; /^-----END/d' "$work/key" | base64 -d > "$work/keyring"
+# gpgv takes a keyring, not armour.
+gpg --batch --quiet --dearmor < "$work/key" > "$work/keyring"
 if ! gpgv --homedir "$work" --keyring "$work/keyring" "$work/signature" "$tarball.sha256" 2>"$work/gpgv"; then
     cat "$work/gpgv" >&2
     echo "sign-package: the signature made with $key does not verify against its exported public key" >&2
