@@ -57,10 +57,6 @@ void message_box(const char *mess, const char *button, const char *title, bool s
                nullptr, 0);
 }
 
-} // namespace
-
-namespace {
-
 // The generic dialog: `label` above the widget `co` (or `make_co`'s), then
 // `label1`, then the buttons. Made anew for every terminal size when its
 // widget can be made anew.
