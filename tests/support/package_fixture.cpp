@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <iostream>
 #include <stdexcept>
 #include <utility>
 
@@ -31,6 +32,13 @@ PackageFixture::PackageFixture() : root_(dir_ / "package"), state_(dir_ / "state
     tool("installer/check_disk_space.sh", record + "exit 0\n");
     tool("installer/check_selinux.sh", record + "exit 0\n");
     set_printk("7 4 1 7\n");
+}
+
+PackageFixture::~PackageFixture()
+{
+    const std::string failed = read_file(state_ + "/sandbox.err");
+    if (!failed.empty())
+        std::cerr << "The sandbox in " << state_ << " could not be set up:\n" << failed;
 }
 
 void PackageFixture::write(const std::string &rel, const std::string &content, unsigned mode) const

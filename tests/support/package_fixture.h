@@ -20,6 +20,10 @@ struct RunOptions {
 class PackageFixture {
 public:
     PackageFixture();
+    // Prints why a sandbox could not be set up, when one could not.
+    ~PackageFixture();
+    PackageFixture(const PackageFixture &) = delete;
+    PackageFixture &operator=(const PackageFixture &) = delete;
 
     const std::string &root() const { return root_; }
     const std::string &state() const { return state_; }

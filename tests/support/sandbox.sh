@@ -21,6 +21,10 @@
 set -eu
 state=$1
 shift
+# What goes wrong while the sandbox is set up is kept in STATE/sandbox.err
+# as well: a command started in a terminal would otherwise take the reason
+# with it, and the test's output would show no more than a blank screen.
+exec 3>&2 2>>"$state/sandbox.err"
 top=
 if [ "${1:-}" = --chroot ]; then
     mkdir -p "$state/root/upper" "$state/root/work" "$state/root/top"
@@ -70,6 +74,7 @@ if [ -f "$state/printk" ]; then
     mount --bind "$state/printk" "$top/proc/sys/kernel/printk"
 fi
 chmod 1777 "$state/tmp"
+exec 2>&3 3>&-
 if [ -z "$top" ]; then
     TMPDIR=$state/tmp
     export TMPDIR

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
-Terminal::Terminal(int cols, int rows) : socket_(dir_ / "tmux.sock"), config_(dir_ / "tmux.conf"), cols_(cols), rows_(rows)
+Terminal::Terminal(int cols, int rows) : socket_(dir_ / "tmux-0.sock"), config_(dir_ / "tmux.conf"), cols_(cols), rows_(rows)
 {
     write_file(config_, "set -g remain-on-exit on\nset -g status off\nset -g default-terminal screen\n"
                         "set -g escape-time 0\nset -g history-limit 0\n");
@@ -28,9 +28,13 @@ std::string Terminal::tmux(const std::vector<std::string> &args) const
 
 void Terminal::start(const std::string &command, const std::vector<std::string> &env)
 {
-    // A terminal started again is a fresh one, for the next program.
+    // A terminal started again is a fresh one, for the next program: a new
+    // server on a socket of its own. The old server goes on exiting after
+    // kill-server has returned, and a client that reached it on the same
+    // socket in the meantime lost its new session with it.
     if (started_)
         tmux({"kill-server"});
+    socket_ = dir_ / ("tmux-" + std::to_string(++starts_) + ".sock");
     std::vector<std::string> args = {"new-session", "-d", "-s", "t", "-x", std::to_string(cols_), "-y",
                                      std::to_string(rows_)};
     for (const std::string &entry : env) {
@@ -51,8 +55,10 @@ void Terminal::start(const std::string &command, const std::vector<std::string> 
     std::string line = "exec tmux -S " + sh_quote(socket_) + " -f " + sh_quote(config_);
     for (const std::string &arg : args)
         line += " " + sh_quote(arg);
-    line += " </dev/null >/dev/null 2>&1";
-    run_process({"/bin/sh", "-c", line}, "", {"TMUX="});
+    line += " </dev/null >/dev/null";
+    ProcessResult started = run_process({"/bin/sh", "-c", line}, "", {"TMUX="});
+    if (started.status != 0)
+        throw std::runtime_error("the terminal did not start: " + started.err);
     started_ = true;
 }
 

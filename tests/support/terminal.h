@@ -70,4 +70,5 @@ private:
     int cols_;
     int rows_;
     bool started_ = false;
+    int starts_ = 0;
 };
