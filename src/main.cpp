@@ -1,17 +1,16 @@
 #include <fcntl.h>
-#include <langinfo.h>
 #include <libintl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "core/fatal_signals.h"
+#include "core/locale.h"
 #include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
@@ -61,13 +60,11 @@ int main(int argc, char **argv)
         // Same: relative package paths then fail with their own messages.
     }
 
-    std::setlocale(LC_ALL, "");
-    // The catalogues are UTF-8. In a locale of another character set their
-    // texts would be converted by the host's conversion modules, which the
-    // shipped (static) program must never load: their C library is not its
-    // own. There the texts are English.
-    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
-        std::setlocale(LC_MESSAGES, "C");
+    // The shipped (static) program must never load code of the host: the C
+    // library loads character conversion modules from where GCONV_PATH
+    // says, whatever the locale.
+    unsetenv("GCONV_PATH");
+    settle_locale();
     std::string locale_path = cut_text(strprintf("%s/../resources", dirPath.empty() ? "." : dirPath.c_str()));
     bindtextdomain("install", locale_path.c_str());
     textdomain("install");
@@ -88,6 +85,7 @@ int main(int argc, char **argv)
     take_installer_lock();
     write_log("\n\n%s %s Installer started.\n", PRODUCT_NAME, PRODUCT_VERSION);
     stop_earlier_backend();
+    put_back_earlier_console_level();
 
     if (unattended) {
         write_log("Unattended install mode.\n");

@@ -17,37 +17,30 @@
 mode=
 product=
 deps=
-logfile=
 
 while [ $# -gt 0 ]; do
     case "$1" in
         --check) mode=check; product=${2:-}; shift ;;
         --install) mode=install; product=${2:-}; shift ;;
         --lib-deps) deps=${2:-}; shift ;;
-        --logfile) logfile=${2:-}; shift ;;
+        --logfile) shift ;;
         *) echo "pm.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
 done
 
-# The log is appended to only when it is a regular file (or not there yet)
-# and not a symbolic link: anything else could block the run or send the
-# entries elsewhere.
-log_usable() {
-    [ -n "$logfile" ] && [ ! -L "$logfile" ] && { [ -f "$logfile" ] || [ ! -e "$logfile" ]; }
-}
-
+# What it has to say, and the package manager's output, go to standard
+# error: whoever runs it keeps that (the installer logs every line under
+# the tool's name). The log is never opened by its path: whoever can change
+# the log's directory could swap the file for a link between a check and
+# the write. --logfile is taken and not used.
 log() {
-    if log_usable; then
-        printf '%s: pm.sh: %s\n' "$(date +%Y-%m-%dT%T%z)" "$*" >> "$logfile" 2>/dev/null || true
-    fi
+    printf 'pm.sh: %s\n' "$*" >&2
 }
 
-# The package manager's output, from the file $1, into the log.
+# The package manager's output, from the file $1.
 log_output() {
-    if log_usable; then
-        cat "$1" >> "$logfile" 2>/dev/null || true
-    fi
+    cat "$1" >&2
 }
 
 if [ -z "$mode" ] || [ -z "$deps" ] || [ ! -r "$deps" ]; then
@@ -65,21 +58,37 @@ else
     manager=
 fi
 
+# 0 when the package is installed, 1 when it is not, 2 when the package
+# database could not be asked (dpkg-query knows no such package: 1; it
+# failed: any other status).
 installed() {
     case "$manager" in
-        apt) dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' ;;
+        apt)
+            state=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)
+            case $? in
+                0) case "$state" in *'install ok installed'*) return 0 ;; *) return 1 ;; esac ;;
+                1) return 1 ;;
+                *) return 2 ;;
+            esac
+            ;;
         *) rpm -q "$1" >/dev/null 2>&1 ;;
     esac
 }
 
-# The lines of the list that name missing packages, mandatory ones first.
+# The lines of the list that name missing packages, mandatory ones first;
+# status 1 when the package database could not be asked.
 missing() {
     for kind in m o; do
         while read -r marker name; do
             if [ "$marker" != "$kind" ] || [ -z "$name" ]; then
                 continue
             fi
-            installed "$name" || printf '%s %s\n' "$marker" "$name"
+            installed "$name"
+            case $? in
+                0) ;;
+                1) printf '%s %s\n' "$marker" "$name" ;;
+                *) log "cannot tell whether $name is installed: dpkg-query failed"; exit 1 ;;
+            esac
         done < "$deps"
     done
 }
@@ -92,7 +101,7 @@ if [ -z "$manager" ]; then
 fi
 
 if [ "$mode" = check ]; then
-    missing
+    missing || exit 1
     exit 0
 fi
 
@@ -147,7 +156,7 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 141' PIPE
 trap 'exit 143' TERM
-todo=$(missing)
+todo=$(missing) || exit 1
 log "missing for $product: $(echo "$todo" | tr '\n' ' ')"
 for kind in m o; do
     names=$(echo "$todo" | awk -v k="$kind" '$1 == k { print $2 }')
@@ -174,7 +183,7 @@ for kind in m o; do
     fi
 done
 
-left=$(missing)
+left=$(missing) || exit 1
 if echo "$left" | grep -q '^m '; then
     echo "$left"
     exit 1

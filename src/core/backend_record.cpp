@@ -1,116 +1,142 @@
 #include "core/backend_record.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
-#include <vector>
 
+#include "core/log.h"
 #include "core/text.h"
 
 namespace {
 
+bool keeping = false;
 int record_fd = -1;
-std::string record_head;
+std::string record_command;
 
-// The fields of /proc/PID/stat after the command name (which may hold
-// blanks and parentheses): field 3 (the state) first.
-bool stat_fields(pid_t pid, std::string &state, pid_t &group, unsigned long long &start)
+// Replaces the whole content of `fd`, written before the file is cut to
+// it: a reader never sees a record without its end.
+bool rewrite(int fd, const std::string &text)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(file, text))
-        return false;
-    std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return false;
-    std::istringstream fields(text.substr(close + 1));
+    return ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+           ::ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+}
+
+// One line: the command line's own line feeds are blanks here.
+std::string one_line(const char *command)
+{
+    std::string line = cut_text(command != nullptr ? command : "");
+    for (char &c : line) {
+        if (c == '\n')
+            c = ' ';
+    }
+    return line;
+}
+
+// "N N N N\n", each a level of one or two digits.
+bool are_console_levels(const std::string &text)
+{
+    std::istringstream fields(text);
     std::string field;
-    std::vector<std::string> values;
-    while (fields >> field)
-        values.push_back(field);
-    // state(3) ppid(4) pgrp(5) ... starttime(22)
-    if (values.size() < 20)
-        return false;
-    state = values[0];
-    group = static_cast<pid_t>(std::strtol(values[2].c_str(), nullptr, 10));
-    start = std::strtoull(values[19].c_str(), nullptr, 10);
-    return true;
+    int count = 0;
+    while (fields >> field) {
+        if (field.empty() || field.size() > 2 || field.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        ++count;
+    }
+    return count == 4 && !text.empty() && text.back() == '\n';
 }
 
 } // namespace
 
-void keep_backend_record_in(int fd, const std::string &head)
+void keep_run_records()
 {
-    record_fd = fd;
-    record_head = head;
+    keeping = true;
 }
 
-void record_backend(pid_t leader, const char *command)
+int open_backend_record(const char *command)
+{
+    close_backend_record();
+    if (!keeping)
+        return -1;
+    // Made anew for each command: what an earlier command of this run left
+    // behind on purpose may still hold the old one.
+    if (::unlink(BACKEND_RECORD_PATH) != 0 && errno != ENOENT) {
+        write_log("cannot remove %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
+        return -1;
+    }
+    int fd = ::open(BACKEND_RECORD_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        write_log("cannot make %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
+        return -1;
+    }
+    record_command = one_line(command);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !rewrite(fd, "running\n" + record_command + "\n")) {
+        write_log("cannot write %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
+        ::close(fd);
+        ::unlink(BACKEND_RECORD_PATH);
+        return -1;
+    }
+    record_fd = fd;
+    return fd;
+}
+
+void close_backend_record()
 {
     if (record_fd < 0)
         return;
-    std::string text = record_head;
-    if (leader > 0 && command != nullptr) {
-        // One line: the command line's own line feeds are blanks here.
-        std::string line = command;
-        for (char &c : line) {
-            if (c == '\n')
-                c = ' ';
-        }
-        text += strprintf("backend %ld %llu %s\n", static_cast<long>(leader), process_start_time(leader),
-                          cut_text(line).c_str());
+    (void)rewrite(record_fd, "ended\n" + record_command + "\n");
+    ::unlink(BACKEND_RECORD_PATH);
+    ::close(record_fd);
+    record_fd = -1;
+}
+
+void save_console_levels(const std::string &levels)
+{
+    if (!keeping || !are_console_levels(levels))
+        return;
+    const std::string fresh = std::string(CONSOLE_LEVELS_PATH) + ".new";
+    ::unlink(fresh.c_str());
+    int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const bool written = ::write(fd, levels.data(), levels.size()) == static_cast<ssize_t>(levels.size());
+    ::close(fd);
+    // Whole or not at all: a later run never reads half the levels.
+    if (!written || ::rename(fresh.c_str(), CONSOLE_LEVELS_PATH) != 0) {
+        write_log("cannot keep the console levels in %s\n", CONSOLE_LEVELS_PATH);
+        ::unlink(fresh.c_str());
     }
-    // Written whole before the file is cut to it: a reader never sees a
-    // record without its end.
-    if (::pwrite(record_fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()))
-        (void)::ftruncate(record_fd, static_cast<off_t>(text.size()));
 }
 
-std::optional<BackendRecord> parse_backend_record(const std::string &text)
+void forget_saved_console_levels()
 {
-    std::size_t start = text.find("\nbackend ");
-    if (start == std::string::npos)
+    if (keeping)
+        ::unlink(CONSOLE_LEVELS_PATH);
+}
+
+std::optional<std::string> take_saved_console_levels()
+{
+    if (!keeping)
         return std::nullopt;
-    std::size_t end = text.find('\n', start + 1);
-    if (end == std::string::npos)
-        return std::nullopt; // cut short: not a record
-    std::istringstream fields(text.substr(start + 9, end - start - 9));
-    BackendRecord record;
-    long group = 0;
-    if (!(fields >> group >> record.start_time) || group <= 1)
+    int fd = ::open(CONSOLE_LEVELS_PATH, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    record.group = static_cast<pid_t>(group);
-    std::getline(fields >> std::ws, record.command);
-    return record;
-}
-
-unsigned long long process_start_time(pid_t pid)
-{
-    std::string state;
-    pid_t group = 0;
-    unsigned long long start = 0;
-    return stat_fields(pid, state, group, start) ? start : 0;
-}
-
-bool process_group_alive(pid_t group)
-{
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename();
-        char *end = nullptr;
-        long pid = std::strtol(name.c_str(), &end, 10);
-        if (pid <= 0 || *end != '\0')
-            continue;
-        std::string state;
-        pid_t member_group = 0;
-        unsigned long long start = 0;
-        if (stat_fields(static_cast<pid_t>(pid), state, member_group, start) && member_group == group &&
-            state != "Z" && state != "X")
-            return true;
-    }
-    return false;
+    struct stat st{};
+    char text[64] = {};
+    ssize_t got = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0)
+        got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    ::unlink(CONSOLE_LEVELS_PATH);
+    if (got <= 0)
+        return std::nullopt;
+    std::string levels(text, static_cast<std::size_t>(got));
+    if (!are_console_levels(levels))
+        return std::nullopt;
+    return levels;
 }

@@ -12,15 +12,43 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/backend_record.h"
 #include "core/clock.h"
 #include "core/run_state.h"
 
 namespace {
 
 // Every signal whose default action would end the installer (SIGPIPE
-// aside): the run ends as on SIGTERM.
-const int kFatalSignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
-                             SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
+// aside), the real-time signals too: the run ends as on SIGTERM.
+const int kFatalSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                             SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR,  SIGIO,   SIGSTKFLT};
+
+// The signals of a fault of the installer's own (or sent as if): the same
+// is put back and logged, then the process ends by the same signal, so
+// that its status and its core dump are those of the fault.
+const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+
+// The real-time signals the C library leaves to programs (it keeps the
+// first few for itself); read once, before any handler runs.
+int rt_first = 0;
+int rt_last = -1;
+
+template <typename F> void for_each_fatal_signal(F f)
+{
+    for (int sig : kFatalSignals)
+        f(sig);
+    for (int sig = rt_first; sig <= rt_last; ++sig)
+        f(sig);
+}
+
+bool is_crash_signal(int sig)
+{
+    for (int crash : kCrashSignals) {
+        if (sig == crash)
+            return true;
+    }
+    return false;
+}
 
 struct HandlerState {
     std::atomic<bool> armed{false};
@@ -104,9 +132,42 @@ const char *signal_name(int sig)
         return "SIGXCPU";
     case SIGXFSZ:
         return "SIGXFSZ";
+    case SIGPWR:
+        return "SIGPWR";
+    case SIGIO:
+        return "SIGIO";
+    case SIGSTKFLT:
+        return "SIGSTKFLT";
+    case SIGSEGV:
+        return "SIGSEGV";
+    case SIGBUS:
+        return "SIGBUS";
+    case SIGABRT:
+        return "SIGABRT";
+    case SIGFPE:
+        return "SIGFPE";
+    case SIGILL:
+        return "SIGILL";
+    case SIGTRAP:
+        return "SIGTRAP";
+    case SIGSYS:
+        return "SIGSYS";
     default:
-        return "a signal";
+        return nullptr;
     }
+}
+
+// The signal's name; a real-time signal as "SIGRTMIN+N".
+std::size_t put_signal_name(char *buf, std::size_t pos, std::size_t len, int sig)
+{
+    if (const char *name = signal_name(sig))
+        return put_text(buf, pos, len, name);
+    if (sig >= rt_first && sig <= rt_last) {
+        pos = put_text(buf, pos, len, "SIGRTMIN+");
+        return put_number(buf, pos, len, sig - rt_first, 1);
+    }
+    pos = put_text(buf, pos, len, "signal ");
+    return put_number(buf, pos, len, sig, 1);
 }
 
 // Waits until nothing of the process group is left, collecting those of
@@ -149,7 +210,7 @@ void append_log_entry(const char *text, std::size_t len)
     if (fd < 0)
         return;
     struct stat st{};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0) {
         char stamp[64];
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
@@ -171,7 +232,7 @@ extern "C" void on_fatal_signal(int sig)
     const int saved_errno = errno;
     char entry[4096 + 160];
     std::size_t pos = put_text(entry, 0, sizeof entry, "Received ");
-    pos = put_text(entry, pos, sizeof entry, signal_name(sig));
+    pos = put_signal_name(entry, pos, sizeof entry, sig);
     const pid_t child = state.child.load();
     if (child > 0) {
         // INT, TERM and HUP are passed on as they came; any other ends the
@@ -204,6 +265,7 @@ extern "C" void on_fatal_signal(int sig)
             write_all(fd, state.printk_text, printk_len);
             ::close(fd);
         }
+        ::unlink(CONSOLE_LEVELS_PATH);
     }
     if (state.line_open.load())
         write_all(STDOUT_FILENO, "\n", 1);
@@ -214,6 +276,18 @@ extern "C" void on_fatal_signal(int sig)
     n = put_number(exiting, n, sizeof exiting, 128 + sig, 1);
     n = put_text(exiting, n, sizeof exiting, "\n");
     append_log_entry(exiting, n);
+    if (is_crash_signal(sig)) {
+        // Ended by the signal itself, once this handler returns: it is
+        // blocked until then, and a fault comes back when the faulting
+        // instruction runs again.
+        struct sigaction fallback{};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(sig, &fallback, nullptr);
+        raise(sig);
+        errno = saved_errno;
+        return;
+    }
     errno = saved_errno;
     _exit(128 + sig);
 }
@@ -243,19 +317,23 @@ void arm_fatal_signals()
     if (localtime_r(&now, &local) != nullptr)
         state.gmtoff = local.tm_gmtoff;
 
+    rt_first = SIGRTMIN;
+    rt_last = SIGRTMAX;
     struct sigaction fatal{};
     fatal.sa_handler = on_fatal_signal;
     sigemptyset(&fatal.sa_mask);
-    for (int sig : kFatalSignals)
-        sigaddset(&fatal.sa_mask, sig);
+    for_each_fatal_signal([&](int sig) { sigaddset(&fatal.sa_mask, sig); });
     // A signal the installer was started with ignored (nohup) stays ignored,
     // for the installer and its back end alike.
-    for (int sig : kFatalSignals) {
+    auto arm = [&](int sig) {
         struct sigaction previous{};
         if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-            continue;
+            return;
         sigaction(sig, &fatal, nullptr);
-    }
+    };
+    for_each_fatal_signal(arm);
+    for (int sig : kCrashSignals)
+        arm(sig);
 
     // Processes of a back-end command whose parent has ended become the
     // installer's, so that a signal's handler can collect them itself and
@@ -320,16 +398,15 @@ void reset_fatal_signals_in_child()
     struct sigaction restored{};
     restored.sa_handler = SIG_DFL;
     sigemptyset(&restored.sa_mask);
-    for (int sig : kFatalSignals) {
+    auto reset = [&](int sig) {
         struct sigaction current{};
         if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             sigaction(sig, &restored, nullptr);
-    }
-    for (int sig : {SIGPIPE}) {
-        struct sigaction current{};
-        if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-            sigaction(sig, &restored, nullptr);
-    }
+    };
+    for_each_fatal_signal(reset);
+    for (int sig : kCrashSignals)
+        reset(sig);
+    reset(SIGPIPE);
 }
 
 void collect_ended_strays()
@@ -350,8 +427,7 @@ FatalSignalsBlocked::FatalSignalsBlocked()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : kFatalSignals)
-        sigaddset(&set, sig);
+    for_each_fatal_signal([&](int sig) { sigaddset(&set, sig); });
     sigaddset(&set, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }

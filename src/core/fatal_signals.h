@@ -1,10 +1,13 @@
 // How the run ends on SIGINT, SIGTERM and SIGHUP (and on every other
-// signal whose default action would end it, SIGPIPE aside), in the wizard
-// and in unattended runs alike: the running back-end command (its whole
-// process group) gets the same signal (SIGTERM for the others) and is
-// waited for, a bounded time, then killed; one log entry names the signal and the command; the terminal,
-// the console message level and the live progress line are put back; the
-// process exits with 128 + the signal. Everything the handler needs is
+// signal whose default action would end it, SIGPIPE aside: the real-time
+// signals, SIGPWR, SIGIO and the rest), in the wizard and in unattended
+// runs alike: the running back-end command (its whole process group) gets
+// the same signal (SIGTERM for the others) and is waited for, a bounded
+// time, then killed; one log entry names the signal and the command; the
+// terminal, the console message level and the live progress line are put
+// back; the process exits with 128 + the signal. A fault (SIGSEGV,
+// SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS) is handled the same
+// way, but the process then ends by that signal, its core dump kept. Everything the handler needs is
 // noted beforehand, so that it only copies bytes and makes system calls.
 #pragma once
 

@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <string>
 #include "core/file_stream.h"
 #include "core/run_state.h"
+#include "core/text.h"
 
 void get_date(char *buf, std::size_t len)
 {
@@ -25,6 +29,25 @@ void get_date(char *buf, std::size_t len)
 
 namespace {
 
+// An unattended run says once, on standard error, that its entries are
+// lost: nobody else would know (the wizard's screen has no room for it).
+void say_entries_lost(const std::string &reason)
+{
+    static bool said = false;
+    // A run refused for not being root is not expected to write it.
+    if (said || !unattended || innewt || ::geteuid() != 0)
+        return;
+    said = true;
+    std::fprintf(stderr, _("The installer log %s cannot be written (%s): the entries of this run are lost.\n"),
+                 log_path->c_str(), reason.c_str());
+    std::fflush(stderr);
+}
+
+std::string not_root_file()
+{
+    return _("it is not a regular file of root's");
+}
+
 // Opens the log for one entry and writes the entry's timestamp; null when
 // no log is set or the file cannot be opened.
 file_stream open_entry()
@@ -32,16 +55,21 @@ file_stream open_entry()
     if (!log_path)
         return nullptr;
     // Never blocks (a FIFO put where the log belongs) and writes only into a
-    // regular file, never through a symbolic link (which anyone who could
-    // write its directory may have put there); a new log is root's alone,
-    // as it may tell much of the host.
+    // regular file of root's, never through a symbolic link (which anyone
+    // who could write its directory may have put there); a new log is
+    // root's alone, as it may tell much of the host.
     int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
                     0600);
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        say_entries_lost(error == ELOOP || error == ENXIO || error == EISDIR ? not_root_file()
+                                                                             : std::string(std::strerror(error)));
         return nullptr;
+    }
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0) {
         ::close(fd);
+        say_entries_lost(not_root_file());
         return nullptr;
     }
     file_stream file(::fdopen(fd, "a"));
@@ -55,6 +83,14 @@ file_stream open_entry()
     return file;
 }
 
+// Writes what the stream holds; a write that fails (a full or read-only
+// file system) is said.
+void finish_entry(file_stream &file)
+{
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
+        say_entries_lost(std::strerror(errno));
+}
+
 } // namespace
 
 void write_log(const char *format, ...)
@@ -66,7 +102,7 @@ void write_log(const char *format, ...)
     va_start(args, format);
     std::vfprintf(file.get(), format, args);
     va_end(args);
-    std::fflush(file.get());
+    finish_entry(file);
 }
 
 void write_log_bytes(const char *bytes, std::size_t size)
@@ -75,5 +111,5 @@ void write_log_bytes(const char *bytes, std::size_t size)
     if (!file)
         return;
     std::fwrite(bytes, 1, size, file.get());
-    std::fflush(file.get());
+    finish_entry(file);
 }

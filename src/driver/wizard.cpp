@@ -120,6 +120,8 @@ int check_disk_space(std::string &msg, std::size_t buf_size)
             msg = cut_text(msg, buf_size - 1);
         return 1;
     }
+    write_log("The free disk space could not be measured (the check ended with status %d); going on without it.\n",
+              status);
     return -1;
 }
 

@@ -45,6 +45,9 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
     // is gone: it is told with the fatal signals (and the collection of
     // ended children) blocked.
     FatalSignalsBlocked blocked;
+    // The command and whatever it starts hold its record, locked, for as
+    // long as they live.
+    const int record = open_backend_record(cmd);
     pid_t pid = ::fork();
     if (pid == 0) {
         // Only async-signal-safe calls until exec.
@@ -72,6 +75,8 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
             ::dup2(err_end, STDERR_FILENO);
         else
             ::fcntl(STDERR_FILENO, F_SETFD, 0);
+        if (record >= 0)
+            ::fcntl(record, F_SETFD, 0);
         reset_fatal_signals_in_child();
         ::sigprocmask(SIG_SETMASK, &blocked.previous(), nullptr);
         char shell[] = "sh";
@@ -83,6 +88,7 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
     ::close(out[1]);
     ::close(err[1]);
     if (pid < 0) {
+        close_backend_record();
         ::close(out[0]);
         ::close(err[0]);
         return;
@@ -93,7 +99,6 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
     fd_ = out[0];
     err_fd_ = err[0];
     note_running_command(pid, cmd);
-    record_backend(pid, cmd);
 }
 
 ShellChild::~ShellChild()
@@ -108,6 +113,7 @@ bool ShellChild::ended()
         siginfo_t info{};
         if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_) {
             ended_ = true;
+            close_backend_record();
             grace_end_ = seconds_now() + kOutputGraceSeconds;
         }
     }
@@ -229,8 +235,8 @@ int ShellChild::finish()
     } while (waited != 0 && errno == EINTR);
 
     FatalSignalsBlocked blocked;
+    close_backend_record();
     note_running_command(0, nullptr);
-    record_backend(0, nullptr);
     int status = 0;
     pid_t got;
     do {

@@ -1,8 +1,8 @@
 // One shell command line running as a child, its standard output read
 // through a pipe (as popen does it), in a process group of its own so that
 // a fatal signal to the installer reaches the whole command and nothing
-// else. While it runs, the fatal-signal handler knows it, and the lock file
-// records it.
+// else. While it runs, the fatal-signal handler knows it, and it holds its
+// record (which a later run finds should this one be killed outright).
 //
 // Its error output is read beside its standard output and goes to the log,
 // line by line, named after the command (in unattended runs to standard

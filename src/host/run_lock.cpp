@@ -4,15 +4,16 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+#include <filesystem>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "core/backend_record.h"
 #include "core/clock.h"
@@ -42,9 +43,75 @@ long holder_pid(int fd)
     return 0;
 }
 
-bool group_gone_by(pid_t group, double deadline)
+// A descriptor closed when it goes out of scope.
+struct OpenFile {
+    int fd;
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+};
+
+// Whether the process `pid` has the file `dev`/`ino` open.
+bool holds(pid_t pid, dev_t dev, ino_t ino)
 {
-    while (process_group_alive(group)) {
+    std::error_code error;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto &entry : std::filesystem::directory_iterator(fds, error)) {
+        struct stat st{};
+        if (::stat(entry.path().c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino)
+            return true;
+    }
+    return false;
+}
+
+// The processes (other than this one) that have the file open.
+std::vector<pid_t> holders(dev_t dev, ino_t ino)
+{
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        char *end = nullptr;
+        long pid = std::strtol(name.c_str(), &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == ::getpid())
+            continue;
+        if (holds(static_cast<pid_t>(pid), dev, ino))
+            found.push_back(static_cast<pid_t>(pid));
+    }
+    return found;
+}
+
+// Sends `sig` to each process that has the file open. A process is held
+// by its pidfd before it is checked, so that the signal reaches the
+// process that was seen holding the file, or nobody; only a kernel without
+// pidfds (older than 5.3) has its processes signalled by number, right
+// after the check.
+std::vector<pid_t> signal_holders(dev_t dev, ino_t ino, int sig)
+{
+    std::vector<pid_t> signalled;
+    for (pid_t pid : holders(dev, ino)) {
+        OpenFile process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        const bool without_pidfd = process.fd < 0 && errno == ENOSYS;
+        if ((process.fd < 0 && !without_pidfd) || !holds(pid, dev, ino))
+            continue;
+        const bool sent = without_pidfd ? ::kill(pid, sig) == 0
+                                        : ::syscall(SYS_pidfd_send_signal, process.fd, sig, nullptr, 0) == 0;
+        if (sent)
+            signalled.push_back(pid);
+    }
+    return signalled;
+}
+
+// Whether every process that held the locked file `fd` has let go of it
+// by the deadline (then this run holds its lock).
+bool let_go_by(int fd, double deadline)
+{
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (seconds_now() >= deadline)
             return false;
         ::usleep(20000);
@@ -52,15 +119,29 @@ bool group_gone_by(pid_t group, double deadline)
     return true;
 }
 
-// The back-end record an earlier run left in the lock file.
-std::optional<BackendRecord> earlier_backend;
-
-void read_earlier_backend(int fd)
+// The record at its path goes, if it is still the file `st` describes.
+void forget_record(const struct stat &st)
 {
-    char text[8192] = {};
-    ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
-    if (got > 0)
-        earlier_backend = parse_backend_record(std::string(text, static_cast<std::size_t>(got)));
+    struct stat now{};
+    if (::lstat(BACKEND_RECORD_PATH, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+        ::unlink(BACKEND_RECORD_PATH);
+}
+
+// A notice for the administrator, on standard error and in the log.
+void notice(const std::string &message)
+{
+    std::fputs(message.c_str(), stderr);
+    std::fflush(stderr);
+    write_log("%s", message.c_str());
+}
+
+// "process 12" or "processes 12, 34": for the log.
+std::string processes(const std::vector<pid_t> &pids)
+{
+    std::string text = pids.size() == 1 ? "process " : "processes ";
+    for (std::size_t i = 0; i < pids.size(); ++i)
+        text += (i == 0 ? "" : ", ") + std::to_string(pids[i]);
+    return text;
 }
 
 } // namespace
@@ -101,42 +182,90 @@ void take_installer_lock()
         write_log("%s", message.c_str());
         insExit(1);
     }
-    read_earlier_backend(fd);
     std::string pid = strprintf("%ld\n", static_cast<long>(::getpid()));
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
         write_log("cannot write the process id into %s\n", INSTALLER_LOCK_PATH);
-    keep_backend_record_in(fd, pid);
+    keep_run_records();
     lock_fd = fd;
 }
 
 // A run that was killed outright (SIGKILL: no handler ran) leaves its
-// back-end command running, and its record in the lock file. What is left
-// of that command is stopped as the handler of a fatal signal would have
-// stopped it: SIGTERM to its process group, a grace time, then SIGKILL.
-// Stopping it, rather than refusing to run, is what the administrator
-// asked for when they killed the earlier run, and the only way a later run
-// can ever finish the work.
+// back-end command running, and the command's record: locked for as long
+// as any process of the command holds it, and saying "running". What is
+// left of that command is stopped as the handler of a fatal signal would
+// have stopped it: SIGTERM, a grace time, then SIGKILL, sent to exactly
+// the processes that hold the record open. Stopping it, rather than
+// refusing to run, is what the administrator asked for when they killed
+// the earlier run, and the only way a later run can ever finish the work.
+//
+// The record goes only once nothing holds it: a run stopped while it
+// waits here leaves it for the next. Where nobody can tell which processes
+// hold it (no /proc), the run waits as long as a stop would take, then
+// refuses: it never runs beside the earlier command.
 void stop_earlier_backend()
 {
-    std::optional<BackendRecord> record = std::exchange(earlier_backend, std::nullopt);
-    if (!record || !process_group_alive(record->group))
-        return;
-    // A leader of another start time is a later process that was given the
-    // same id: the recorded group ended long ago. (While any process of a
-    // group lives, no new process is given the group's id.)
-    unsigned long long start = process_start_time(record->group);
-    if (start != 0 && start != record->start_time)
-        return;
-    ::kill(-record->group, SIGTERM);
-    ::kill(-record->group, SIGCONT);
-    if (group_gone_by(record->group, seconds_now() + kStopGraceSeconds)) {
-        write_log("Stopped the back-end command of an earlier run that was still running (process group %ld): %s\n",
-                  static_cast<long>(record->group), record->command.c_str());
+    OpenFile record(::open(BACKEND_RECORD_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (record.fd < 0) {
+        if (errno != ENOENT) {
+            write_log("cannot open %s: %s; removed\n", BACKEND_RECORD_PATH, std::strerror(errno));
+            ::unlink(BACKEND_RECORD_PATH);
+        }
         return;
     }
-    ::kill(-record->group, SIGKILL);
-    group_gone_by(record->group, seconds_now() + 2);
-    write_log("Killed the back-end command of an earlier run that was still running (process group %ld) after it "
-              "did not stop within %d seconds: %s\n",
-              static_cast<long>(record->group), kStopGraceSeconds, record->command.c_str());
+    struct stat st{};
+    if (::fstat(record.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0) {
+        write_log("%s is not a record of this installer; removed\n", BACKEND_RECORD_PATH);
+        forget_record(st);
+        return;
+    }
+    if (::flock(record.fd, LOCK_EX | LOCK_NB) == 0) {
+        // Nothing of that command lives.
+        forget_record(st);
+        return;
+    }
+    char text[4096 + 64] = {};
+    ssize_t got = ::pread(record.fd, text, sizeof text - 1, 0);
+    const std::string content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+    if (content.rfind("running\n", 0) != 0) {
+        // The command ended: what still holds its record is what it left
+        // behind on purpose, and none of this run's business.
+        forget_record(st);
+        return;
+    }
+    const std::string command = content.substr(8, content.find('\n', 8) - 8);
+
+    if (::access("/proc/self/fd", R_OK) != 0) {
+        notice(strprintf(_("Waiting for the back-end command of an earlier run to end: %s\n"), command.c_str()));
+        if (let_go_by(record.fd, seconds_now() + kStopGraceSeconds + 2)) {
+            write_log("The back-end command of an earlier run has ended: %s\n", command.c_str());
+            forget_record(st);
+            return;
+        }
+    } else {
+        notice(strprintf(_("Stopping the back-end command of an earlier run that is still running: %s\n"),
+                         command.c_str()));
+        const std::vector<pid_t> stopped = signal_holders(st.st_dev, st.st_ino, SIGTERM);
+        signal_holders(st.st_dev, st.st_ino, SIGCONT); // a stopped process could not act on it
+        if (let_go_by(record.fd, seconds_now() + kStopGraceSeconds)) {
+            write_log("Stopped the back-end command of an earlier run that was still running (%s): %s\n",
+                      processes(stopped).c_str(), command.c_str());
+            forget_record(st);
+            return;
+        }
+        const std::vector<pid_t> killed = signal_holders(st.st_dev, st.st_ino, SIGKILL);
+        if (let_go_by(record.fd, seconds_now() + 2)) {
+            write_log("Killed the back-end command of an earlier run that was still running (%s) after it did "
+                      "not stop within %d seconds: %s\n",
+                      processes(killed).c_str(), kStopGraceSeconds, command.c_str());
+            forget_record(st);
+            return;
+        }
+    }
+    const std::string refusal =
+        strprintf(_("The back-end command of an earlier run is still running: %s\nThis installer does not run beside "
+                    "it: wait until it has ended, then start this one again.\n"),
+                  command.c_str());
+    std::fputs(refusal.c_str(), stderr);
+    write_log("%s", refusal.c_str());
+    insExit(1);
 }

@@ -13,7 +13,8 @@ inline constexpr const char *INSTALLER_LOCK_PATH = "/run/kestrane-sdk-install.lo
 void take_installer_lock();
 
 // Stops what is left of the back-end command of an earlier run that was
-// killed outright (its record is read when the lock is taken): SIGTERM to
-// its process group, a grace time, SIGKILL; logged. Call before anything
-// of this run's back end runs.
+// killed outright: the processes that still hold its record (SIGTERM, a
+// grace time, SIGKILL; logged, and said on standard error). Without /proc
+// it waits for them instead, and refuses the run (status 1) when they have
+// not ended by then. Call before anything of this run's back end runs.
 void stop_earlier_backend();

@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
+#include "core/backend_record.h"
 #include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
@@ -183,6 +186,9 @@ void setup_console_level()
         return;
     }
     std::copy(std::begin(levels), std::end(levels), std::begin(console_levels));
+    // Kept where the next run finds them, should this one be killed before
+    // it puts them back.
+    save_console_levels(strprintf("%d %d %d %d\n", levels[0], levels[1], levels[2], levels[3]));
     int lowered[4] = {std::max(levels[2], 3), levels[1], levels[2], levels[3]};
     write_printk(lowered);
     remember_console_levels(console_levels);
@@ -190,6 +196,21 @@ void setup_console_level()
 
 void restore_console_level()
 {
-    if (console_levels[0] != 0)
+    if (console_levels[0] != 0) {
         write_printk(console_levels);
+        forget_saved_console_levels();
+    }
+}
+
+void put_back_earlier_console_level()
+{
+    std::optional<std::string> levels = take_saved_console_levels();
+    if (!levels)
+        return;
+    int values[4] = {0, 0, 0, 0};
+    std::istringstream fields(*levels);
+    for (int &value : values)
+        fields >> value;
+    write_printk(values);
+    write_log("Put back the console message levels that an earlier run left lowered: %s", levels->c_str());
 }

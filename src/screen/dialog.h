@@ -28,5 +28,10 @@ void show_message(const char *mess, const char *button);
 void show_message2(const char *mess, const char *button, const char *title);
 void show_strmessage(const char *mess, const char *button);
 
+// Lowers the console message level for the wizard (the levels found are
+// kept where a later run finds them) and puts it back.
 void setup_console_level();
 void restore_console_level();
+// Puts back the levels an earlier run lowered and was killed before it
+// could put them back; call before this run reads them.
+void put_back_earlier_console_level();

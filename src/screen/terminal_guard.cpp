@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "core/fatal_signals.h"
+#include "core/locale.h"
 #include "core/run_state.h"
 #include "core/text.h"
 
@@ -88,6 +89,8 @@ bool start_screen()
         note_screen_terminal(-1, nullptr);
         return false;
     }
+    // The screen library took the locale from the environment again.
+    settle_locale();
     newtCls();
     terminal_size(known_columns, known_rows);
     innewt = 1;

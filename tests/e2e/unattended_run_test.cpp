@@ -228,6 +228,9 @@ TEST(Preconditions, DiskSpaceVerdicts)
         undecided.tool("installer/check_disk_space.sh", body);
         r = undecided.run({"-i"});
         EXPECT_EQ(r.status, 0) << body;
+        EXPECT_NE(undecided.log().find(": The free disk space could not be measured (the check ended with status "),
+                  std::string::npos)
+            << body;
     }
 }
 
@@ -440,6 +443,52 @@ TEST(StartUp, OneInstallerAtATime)
         EXPECT_EQ(pkg.run({"-i"}).status, 0);
     }
 
+    // Records of the form runs once kept in the lock file, stale or forged,
+    // and a record of the back end that nothing holds: nothing is signalled,
+    // neither a group whose leader has exited nor this test's own group.
+    // The worker of such a group (a daemon: setsid, fork, the leader exits)
+    // lives on.
+    {
+        PackageFixture forged;
+        TempDir scratch;
+        ASSERT_EQ(run_process({"setsid", "/bin/sh", "-c", "sleep 60 </dev/null >/dev/null 2>&1 & echo $$ > " + sh_quote(scratch / "group")}).status,
+                  0);
+        ASSERT_TRUE(eventually([&] { return !read_file(scratch / "group").empty(); }));
+        const std::string daemon_group = std::to_string(std::stoi(read_file(scratch / "group")));
+        ASSERT_EQ(kill(-std::stoi(daemon_group), 0), 0);
+        std::filesystem::create_directories(forged.state() + "/run");
+        for (const std::string &record : std::vector<std::string>{
+                 daemon_group + " 0", daemon_group + " 4242", "4294967296 0", "4294967297 0", "-" + daemon_group + " 0",
+                 "0 0", "1 0", std::to_string(getpgrp()) + " 0", "garbage \x01\xff"}) {
+            SCOPED_TRACE(record);
+            write_file(forged.state() + "/run/kestrane-sdk-install.lock", "1\nbackend " + record + " ./installer-cli -i\n");
+            write_file(forged.state() + "/run/kestrane-sdk-backend.lock", "running\n./installer-cli " + record + "\n");
+            ProcessResult r = forged.run({"-i"});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(kill(-std::stoi(daemon_group), 0), 0);
+            EXPECT_FALSE(file_exists(forged.state() + "/run/kestrane-sdk-backend.lock"));
+        }
+        EXPECT_EQ(forged.log().find("earlier run"), std::string::npos) << forged.log();
+        kill(-std::stoi(daemon_group), SIGKILL);
+    }
+
+    // A daemon that a finished back-end command started is no part of a
+    // command that still runs: the next run leaves it alone.
+    {
+        PackageFixture starter;
+        TempDir scratch;
+        starter.tool("installer-cli", "setsid sleep 60 </dev/null >/dev/null 2>&1 &\necho $! > " +
+                                          sh_quote(scratch / "daemon") + "\necho '[100%] Done'\n");
+        ASSERT_EQ(starter.run({"-i"}).status, 0);
+        const int daemon = std::stoi(read_file(scratch / "daemon"));
+        ProcessResult r = starter.run({"-i"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(kill(daemon, 0), 0);
+        kill(daemon, SIGKILL);
+    }
+
     // A lock held by a process that never wrote an id: refused, naming no
     // process.
     PackageFixture held;
@@ -558,17 +607,23 @@ TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
     const std::string rpm = "#!/bin/sh\ncase $2 in coreutils|gzip) echo \"$2-9.1-1.x86_64\" ;; *) echo \"package $2 is "
                             "not installed\"; exit 1 ;; esac\n";
     const std::string present = "#!/bin/sh\nexit 0\n";
+    // A package database that cannot be asked (dpkg-query failing for want
+    // of memory) is no package that is missing.
+    const std::string dpkg_failing = "#!/bin/sh\necho 'dpkg-query: error: failed to allocate memory' >&2\nexit 2\n";
     struct Row {
         const char *manager;
         std::vector<std::pair<std::string, std::string>> tools;
         int status;
         std::string out;
+        std::string err = ""; // the managers' own complaints are not the wrapper's output
     };
     const Row rows[] = {
-        {"none", {}, 124, "m coreutils\nm sed\no gzip\no zstd\n"},
+        {"none", {}, 124, "m coreutils\nm sed\no gzip\no zstd\n", "pm.sh: no supported package manager for sdk\n"},
         {"apt", {{"dpkg-query", dpkg_query}, {"apt-get", present}}, 0, "m sed\no zstd\n"},
         {"dnf", {{"rpm", rpm}, {"dnf", present}}, 0, "m sed\no zstd\n"},
         {"zypper", {{"rpm", rpm}, {"zypper", present}}, 0, "m sed\no zstd\n"},
+        {"apt", {{"dpkg-query", dpkg_failing}, {"apt-get", present}}, 1, "",
+         "pm.sh: cannot tell whether coreutils is installed: dpkg-query failed\n"},
     };
     for (const Row &row : rows) {
         TempDir dir;
@@ -584,7 +639,7 @@ TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
                                        dir / "lib_deps"});
         EXPECT_EQ(r.status, row.status) << row.manager << r.err;
         EXPECT_EQ(r.out, row.out) << row.manager;
-        EXPECT_EQ(r.err, "") << row.manager;  // the managers' own complaints are not the wrapper's output
+        EXPECT_EQ(r.err, row.err) << row.manager;
     }
 }
 
@@ -801,10 +856,15 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
         const char *tool; // where the upgrade stops: rm in its first half, cp in its second, apt-get before
         const char *then;
         int sig;
+        // The stopped tool outlives SIGTERM (a package manager in a critical
+        // section), and the next run is itself killed while it waits for it:
+        // the run after that still finds and stops it.
+        bool next_killed = false;
     };
     const Row rows[] = {{"rm", "-r", SIGTERM},  {"rm", "-i", SIGTERM},  {"cp", "-r", SIGTERM},
                         {"cp", "-i", SIGTERM},  {"rm", "-r", SIGKILL},  {"rm", "-i", SIGKILL},
-                        {"cp", "-r", SIGKILL},  {"cp", "-i", SIGKILL},  {"apt-get", "-i", SIGKILL}};
+                        {"cp", "-r", SIGKILL},  {"cp", "-i", SIGKILL},  {"apt-get", "-i", SIGKILL},
+                        {"rm", "-i", SIGKILL, true}};
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.tool) + " " + row.then + " " + std::to_string(row.sig));
         PackageFixture pkg;
@@ -815,8 +875,9 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
         // lock), until the test opens the gate.
         TempDir hooks;
         const std::string reached = hooks / "reached";
-        const std::string pause = "if mkdir " + sh_quote(hooks / "paused") + " 2>/dev/null; then touch " +
-                                  sh_quote(reached) + "; " + pkg.gate("go") + "fi\n";
+        const std::string pause = "if mkdir " + sh_quote(hooks / "paused") + " 2>/dev/null; then " +
+                                  (row.next_killed ? "trap '' TERM; " : "") + "touch " + sh_quote(reached) + "; " +
+                                  pkg.gate("go") + "fi\n";
         if (std::string(row.tool) == "apt-get") {
             pkg.write("data/lib_deps", "m tessaro-missing\n");
             write_file(hooks / "dpkg-query", "#!/bin/sh\n[ -e " + sh_quote(hooks / "done") +
@@ -837,6 +898,14 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
         ASSERT_TRUE(eventually([&] { return file_exists(reached); }));
         ASSERT_EQ(kill(upgrade.pid(), row.sig), 0);
         EXPECT_EQ(upgrade.wait().status, 128 + row.sig);
+        if (row.next_killed) {
+            BackgroundProcess waiting(pkg.command({row.then}), pkg.state(), env);
+            ASSERT_TRUE(eventually([&] {
+                return pkg.log().find(": Stopping the back-end command of an earlier run") != std::string::npos;
+            }));
+            ASSERT_EQ(kill(waiting.pid(), SIGKILL), 0);
+            EXPECT_EQ(waiting.wait().status, 128 + SIGKILL);
+        }
 
         ProcessResult r = run_process(pkg.command({row.then}), pkg.state(), env);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -850,8 +919,8 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
                 EXPECT_EQ(pkg.installed(file), std::string(row.then) == "-i") << file << " after " << second << " s";
         }
         if (row.sig == SIGKILL) {
-            EXPECT_TRUE(std::regex_search(pkg.log(), std::regex(": Stopped the back-end command of an earlier run that "
-                                                                "was still running \\(process group [0-9]+\\): \\./")))
+            EXPECT_TRUE(std::regex_search(pkg.log(), std::regex(": (Stopped|Killed) the back-end command of an earlier "
+                                                                "run that was still running \\(process(es)? [0-9, ]+\\)")))
                 << pkg.log();
         }
     }

@@ -214,6 +214,11 @@ void PackageFixture::use_bare_host()
 #endif
 }
 
+void PackageFixture::hide_proc() const
+{
+    write_file(state_ + "/no-proc", "");
+}
+
 void PackageFixture::use_rpm_host(const std::string &manager) const
 {
     for (const char *tool : {"apt-get", "dpkg-query", manager == "dnf" ? "zypper" : "dnf"})

@@ -55,6 +55,8 @@ public:
     // has), with the package at the same path as here. The program is the
     // shipped one, the only one such a host can run.
     void use_bare_host();
+    // That host without /proc mounted.
+    void hide_proc() const;
     // A host of the RPM kind whose package manager is `manager` ("dnf" or
     // "zypper"), for real: no apt-get or dpkg-query, an empty rpm database
     // in /var/lib/rpm, and one repository, made by the test, that has

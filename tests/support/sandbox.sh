@@ -16,7 +16,8 @@
 # With --chroot ROOT PACKAGE the command runs on another host instead: the
 # root file system ROOT (left unchanged: an overlay whose changes land in
 # STATE/root), with the same places covered under it, its own /proc, this
-# host's /dev, and the package directory PACKAGE at the same path as here.
+# host's /dev (its /proc only when STATE/no-proc does not exist), and the
+# package directory PACKAGE at the same path as here.
 #   sandbox.sh STATE --chroot ROOT PACKAGE COMMAND...
 set -eu
 state=$1
@@ -35,7 +36,8 @@ if [ "${1:-}" = --chroot ]; then
     mount --bind "$state/tmp" "$top/tmp"
     mkdir -p "$top$3"
     mount --bind "$3" "$top$3"
-    mount -t proc proc "$top/proc"
+    # A host whose /proc is not mounted when STATE/no-proc exists.
+    [ -e "$state/no-proc" ] || mount -t proc proc "$top/proc"
     mount --rbind /dev "$top/dev"
     shift 3
 fi
@@ -70,7 +72,7 @@ done
 mkdir -p "$state/log" "$state/tmp" "$state/run"
 mount --bind "$state/log" "$top/var/log"
 mount --bind "$state/run" "$top/run"
-if [ -f "$state/printk" ]; then
+if [ -f "$state/printk" ] && [ -d "$top/proc/sys/kernel" ]; then
     mount --bind "$state/printk" "$top/proc/sys/kernel/printk"
 fi
 chmod 1777 "$state/tmp"

@@ -3,6 +3,7 @@
 // any C library; and the live
 // progress line of an unattended run on a terminal.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -175,6 +176,14 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     // and on one without any C library (busybox alone): the same statuses,
     // output and log as the development build in its own package. The
     // log's times are the host's local time: its /etc/localtime, or TZ.
+    // A conversion module that says when it is loaded, for every character
+    // set the tests use.
+    TempDir planted;
+    write_file(planted / "module.c", "#include <stdio.h>\n__attribute__((constructor)) static void loaded(void) { "
+                                     "fclose(fopen(\"" + planted / "loaded" + "\", \"w\")); }\n");
+    ASSERT_EQ(run_process({"cc", "-shared", "-fPIC", "-o", planted / "PLANTED.so", planted / "module.c"}).status, 0);
+    write_file(planted / "gconv-modules", "module INTERNAL ISO-8859-1// PLANTED 1\nmodule ISO-8859-1// INTERNAL PLANTED 1\n"
+                                          "module INTERNAL ISO-10646/UTF8/ PLANTED 1\nmodule ISO-10646/UTF8/ INTERNAL PLANTED 1\n");
     for (bool no_c_library : {false, true}) {
         SCOPED_TRACE(no_c_library ? "no C library" : "no screen libraries");
         PackageFixture host;
@@ -212,11 +221,44 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
             ASSERT_EQ(run_process({"localedef", "-i", "de_DE", "-f", "ISO-8859-1", locales / "de_DE.iso88591"}).status,
                       0);
             host.remove("installer-cli");
+            // Nor does it load a conversion module from where GCONV_PATH
+            // says, in that locale or any.
             RunOptions latin1;
             latin1.env = {"LOCPATH=" + locales.path(), "LANG=de_DE.ISO-8859-1"};
+            latin1.wrapper = {"env", "GCONV_PATH=" + planted.path()}; // for the installer alone
             ProcessResult english = host.run({"-i"}, latin1);
             EXPECT_EQ(english.status, 1);
             EXPECT_NE(english.err.find("An error occurred when checking archives: "), std::string::npos) << english.err;
+            EXPECT_FALSE(file_exists(planted / "loaded"));
+        }
+        if (no_c_library) {
+            // Without /proc nobody can tell which processes hold the back
+            // end of a run killed outright: the next run waits as long as a
+            // stop would take, then refuses; it never runs beside it, and
+            // once it has ended the run after goes ahead.
+            PackageFixture blind;
+            blind.unpack(tarball);
+            blind.use_bare_host();
+            blind.hide_proc();
+            blind.tool("installer-cli", "touch " + sh_quote(blind.root() + "/started") + "\n" + blind.gate("go") +
+                                            "touch " + sh_quote(blind.root() + "/finished") + "\necho '[100%] Done'\n");
+            BackgroundProcess killed(blind.command({"-i"}), blind.state());
+            ASSERT_TRUE(eventually([&] { return file_exists(blind.root() + "/started"); }));
+            ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
+            EXPECT_EQ(killed.wait().status, 128 + SIGKILL);
+            ProcessResult refused = blind.run({"-i"});
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.err.find("Waiting for the back-end command of an earlier run to end: ./installer-cli "),
+                      std::string::npos)
+                << refused.err;
+            EXPECT_NE(refused.err.find("The back-end command of an earlier run is still running: ./installer-cli "),
+                      std::string::npos)
+                << refused.err;
+            EXPECT_FALSE(file_exists(blind.root() + "/finished"));
+            blind.open_gate("go");
+            ASSERT_TRUE(eventually([&] { return file_exists(blind.root() + "/finished"); }));
+            ProcessResult after = blind.run({"-i"});
+            EXPECT_EQ(after.status, 0) << after.err;
         }
         if (no_c_library) {
             EXPECT_NE(host.log().find("+0900: \n\nTessaro Virtualization SDK 3.1.0.412 Installer started."),
@@ -307,6 +349,27 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_EQ(read_file("/proc/" + pid.substr(0, pid.find('\n')) + "/maps").find("fribidi"), std::string::npos);
     rtl.term.press("Enter");
     rtl.finish();
+
+    // The wizard in a locale of an 8-bit character set, with a planted
+    // conversion module: English, whole, and no code of the host inside.
+    TempDir latin_locales;
+    ASSERT_EQ(run_process({"localedef", "-i", "de_DE", "-f", "ISO-8859-1", latin_locales / "de_DE.iso88591"}).status, 0);
+    for (const std::string lang : {"de_DE.ISO-8859-1", "C.UTF-8"}) {
+        SCOPED_TRACE(lang);
+        WizardRun latin;
+        std::filesystem::copy_file(SHIPPED_INSTALLER, latin.pkg.program(), std::filesystem::copy_options::overwrite_existing);
+        RunOptions planted_module;
+        planted_module.wrapper = {"env", "GCONV_PATH=" + planted.path()};
+        latin.term.start(latin.pkg.command_text({}, planted_module), {"LANG=" + lang, "LOCPATH=" + latin_locales.path()});
+        latin.welcome_next();
+        latin.accept_licence();
+        ASSERT_TRUE(latin.term.wait_for("Installation Completed")) << latin.term.screen();
+        const std::string wizard = shell_output("pgrep -f " + sh_quote("^" + latin.pkg.program()));
+        ASSERT_FALSE(wizard.empty());
+        EXPECT_EQ(read_file("/proc/" + wizard.substr(0, wizard.find('\n')) + "/maps").find(".so"), std::string::npos);
+        latin.finish();
+        EXPECT_FALSE(file_exists(planted / "loaded"));
+    }
 #endif
 }
 

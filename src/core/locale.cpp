@@ -1,0 +1,15 @@
+#include "core/locale.h"
+
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstring>
+
+void settle_locale()
+{
+    std::setlocale(LC_ALL, "");
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
+        std::setlocale(LC_MESSAGES, "C");
+        std::setlocale(LC_CTYPE, "C");
+    }
+}

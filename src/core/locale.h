@@ -1,0 +1,14 @@
+// The locale the installer works in.
+#pragma once
+
+// Takes the locale from the environment, as setlocale(LC_ALL, "") does,
+// but in a locale whose character set is not UTF-8 the texts are English
+// and characters are handled as in the C locale. The catalogues are UTF-8,
+// and the C library converts UTF-8 (and plain ASCII) itself; any other
+// character set would be converted by one of the host's modules, for the
+// texts and for every measure of a text on the screen, and the shipped
+// (static) program must never load code of the host: a module brings the
+// host's C library, which is not its own. Called again after anything
+// that sets the locale from the environment itself (the screen library
+// does when it starts).
+void settle_locale();
