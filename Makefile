@@ -1,11 +1,17 @@
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # The two commands of the README: `make demo` and `make test`.
 BUILD ?= build
 ARGS ?=
-BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base
+BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base jq
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
 	rpm dnf zypper createrepo-c \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
-	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography
+	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography reuse
+BOM_VALIDATOR := tests/support/bom-validator
+VERSION := $(shell sed -n 's/^project(tessaro_installer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
@@ -36,6 +42,11 @@ build-deps:
 deps:
 	$(call install_missing,$(DEB_PACKAGES))
 	@locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
+	@command -v npm >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm; }
+	@# The bill of materials' validator, from its format's own project, at
+	@# the versions its lock file pins.
+	@[ $(BOM_VALIDATOR)/node_modules/.package-lock.json -nt $(BOM_VALIDATOR)/package-lock.json ] || \
+		npm ci --prefix $(BOM_VALIDATOR) --no-audit --no-fund --loglevel=error
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
@@ -43,13 +54,18 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
-# The SDK package users download, with its checksum beside it; with
-# SIGN_KEY=<fingerprint>, signed (the checksum file's signature, and the
-# public key for the download page).
+# The SDK package users download, with its checksum beside it, and the
+# source tarball of the commit it was built from; with
+# SIGN_KEY=<fingerprint>, both signed (the checksum files' signatures, and
+# the public key for the download page).
 package: build-deps
 	$(MAKE) build
-	@if [ -n "$(SIGN_KEY)" ]; then sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-*-x86_64.tar.gz "$(SIGN_KEY)"; fi
-	@cd $(BUILD) && ls tessaro-virtualization-sdk-*-x86_64.tar.gz* && sha256sum -c tessaro-virtualization-sdk-*-x86_64.tar.gz.sha256
+	sh packaging/make-source.sh . tessaro-virtualization-sdk-$(VERSION)-src $(BUILD)
+	@if [ -n "$(SIGN_KEY)" ]; then \
+		sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-$(VERSION)-x86_64.tar.gz "$(SIGN_KEY)" && \
+		sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-$(VERSION)-src.tar.gz "$(SIGN_KEY)"; fi
+	@cd $(BUILD) && ls tessaro-virtualization-sdk-$(VERSION)-* && \
+		sha256sum -c tessaro-virtualization-sdk-$(VERSION)-x86_64.tar.gz.sha256 tessaro-virtualization-sdk-$(VERSION)-src.tar.gz.sha256
 
 # The pictures of the wizard's screens that the README shows, and of every
 # other dialog, taken anew from the real program in a terminal.
@@ -101,13 +117,16 @@ bench: deps
 	$(BUILD)/bench/installer_bench
 
 # clang-tidy and cppcheck over the sources, shellcheck over every shell
-# script, the playbook's syntax check and ansible-lint; any finding fails.
+# script, the playbook's syntax check and ansible-lint, and every file's
+# licence and copyright (reuse lint); any finding fails.
 lint: build
+	reuse lint --quiet || reuse lint
 	clang-tidy -p $(BUILD) --quiet $$(find src -name '*.cpp' | LC_ALL=C sort)
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
 	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh tests/support/bare-root.sh \
-		packaging/make-package.sh packaging/sign-package.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
+		packaging/make-package.sh packaging/sign-package.sh packaging/third-party.sh packaging/bill-of-materials.sh \
+		packaging/make-source.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
 		deploy/ansible/roles/tessaro_sdk/files/*.sh
 	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-playbook --syntax-check \
 		-i inventory.example.ini install.yml

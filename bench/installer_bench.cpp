@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // make bench: how much the installer adds to its back end's time, and how
 // fast the progress bar follows the back end's progress lines.
 //

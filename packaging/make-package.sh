@@ -1,24 +1,35 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Packs the SDK package that users download, reproducibly: the same commit
 # gives the same bytes (names sorted, owner and group 0, every time the
 # last commit's, gzip without name or time).
 #
-#   make-package.sh SAMPLE_DIR RESOURCES_DIR INSTALLER NAME OUT_DIR
+#   make-package.sh SAMPLE_DIR RESOURCES_DIR INSTALLER NAME OUT_DIR LINK_MAP COMPILER
 #
 # The package is staged afresh from its sources every time, never from a
 # build directory that earlier builds added to: SAMPLE_DIR is the sample
 # package's source directory (its files as git knows them, when it is in a
 # git work tree), RESOURCES_DIR the built catalogues (one per translation
-# in po/), INSTALLER the installer to ship. The result is
+# in po/), INSTALLER the installer to ship, LINK_MAP the linker's map of
+# its link and COMPILER the compiler that linked it (what other people's
+# code the installer holds: THIRD-PARTY-NOTICES and the bill of materials,
+# bom.cdx.json, say it). The result is
 # OUT_DIR/NAME.tar.gz, with one top directory NAME, and
 # OUT_DIR/NAME.tar.gz.sha256 in sha256sum's format. The package's
-# data/identity names it and holds a digest of the rest of it.
+# data/identity names it and holds a digest of the rest of it (all but the
+# bill, which holds the digest).
 set -eu
 sample=$1
 resources=$2
 installer=$3
 name=$4
 out=$5
+map=$6
+compiler=$7
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -32,9 +43,10 @@ trap 'rm -rf "$stage"' EXIT
 root=$stage/$name
 mkdir "$root"
 
-# Exactly the package root: the link, the installer's directory, the
-# catalogues, the manual pages, the licence, the manifest, the back end, its
-# data and payload.
+# Exactly the package root: the link, the installer's directory (the
+# program and its licence), the catalogues, the manual pages, the SDK's
+# licence, the notices and the bill of materials, the manifest, the back
+# end, its data and payload.
 if git -C "$sample" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     # A file git tracks that the work tree lacks would be left out quietly.
     missing=$(cd "$sample" && git ls-files --deleted -- LICENSE Manifest installer-cli installer data payload)
@@ -49,6 +61,11 @@ else
 fi
 mkdir -p "$root/installer"
 cp "$installer" "$root/installer/install"
+cp "$here/../COPYING" "$root/installer/COPYING"
+# What the link took from other people's code, and the licences.
+mkdir "$stage/linked"
+sh "$here/third-party.sh" "$map" "$here/licences" "$compiler" "$stage/linked"
+cp "$stage/linked/THIRD-PARTY-NOTICES" "$root/THIRD-PARTY-NOTICES"
 ln -s installer/install "$root/install"
 # The manual pages, dated by the same commit, naming this package.
 version=${name#tessaro-virtualization-sdk-}
@@ -80,6 +97,11 @@ digest=$(cd "$root" && {
 mkdir -p "$root/data"
 printf '%s %s\n' "$name" "$digest" > "$root/data/identity"
 chmod 0644 "$root/data/identity"
+# The bill of materials: the package, every file with its checksum, the
+# installer and what it links, and the toolchain.
+sh "$here/bill-of-materials.sh" "$root" "$name" "$version" "$digest" "$stage/linked/components" \
+    "$stage/linked/tools" "$epoch" > "$root/bom.cdx.json"
+chmod 0644 "$root/bom.cdx.json"
 
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" --format=gnu \
     -C "$stage" -cf - "$name" | gzip -n -9 > "$stage/$name.tar.gz"

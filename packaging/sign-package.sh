@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Signs a package that make-package.sh built, with the OpenPGP key KEY (its
 # fingerprint; the secret key in the builder's keyring, GNUPGHOME honoured):
 #

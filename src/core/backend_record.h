@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // What a run leaves in /run for the runs after it, should it be killed
 // outright (SIGKILL: no handler runs):
 //

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // How the run ends on SIGINT, SIGTERM and SIGHUP (and on every other
 // signal whose default action would end it, SIGPIPE aside: the real-time
 // signals, SIGPWR, SIGIO and the rest), in the wizard and in unattended

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The installer log: one append-only text file shared with the back-end
 // tools. Every entry is a local timestamp, ": " and the caller's text.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The run state: process-wide values set at start-up and read by every step,
 // the action of the run and the product constants.
 #pragma once

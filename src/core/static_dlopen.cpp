@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Linked into the shipped installer only, which is a static program: it
 // must never load a shared library, whose C library would not be its own
 // (on a host with another C library than the build machine's, the process

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Small text helpers used across the installer: printf-style formatting
 // into std::string, the explicit 4095-character cut, message catalogue
 // lookup and the shell-quoting helper.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The contract with the package's back-end tools: every command line the
 // installer runs against them and the exit statuses it relies on.
 #pragma once

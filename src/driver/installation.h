@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The installation run: the package step, the installer-cli runs with their
 // progress and the recommendation of optional packages.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Checks of the host for the maker's other products and for processor
 // support, with the questions that go with them.
 #pragma once

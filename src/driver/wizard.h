@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The wizard's steps around the installation run: root check, header,
 // welcome, the preconditions of check_restrictions and the finish screens.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The reader of the back end's progress lines: parses them, scales them
 // across the parts of one action and drives the preparation window.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The command runner: runs one shell command line, reads all of its
 // standard output, logs output and status, and decodes the status.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // One shell command line running as a child, its standard output read
 // through a pipe (as popen does it), in a process group of its own so that
 // a fatal signal to the installer reaches the whole command and nothing

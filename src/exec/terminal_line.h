@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The live progress line of a run without the text screen whose standard
 // output is a terminal: one line rewritten in place from the action's first
 // run to its last, finished with a line feed whatever the outcome. Standard

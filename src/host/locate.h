@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Finding the installer's own files: the program's path, upward searches,
 // mount points and the mount table, file-system classes and the existence
 // checks (0 means yes, 1 means no).

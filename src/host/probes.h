@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Yes-or-no questions about the host, each answered by a command line, a
 // file test or the kernel's identity. The senses differ; see each.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // One installer at a time: a run that changes the host holds a lock for as
 // long as it lives; the kernel lets go of it however the run ends.
 #pragma once

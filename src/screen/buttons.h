@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Button bars: right-aligned rows of full-size buttons padded against a
 // screen width, and compact rows.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The dialog core: the generic dialog, message boxes, the cancel
 // confirmation, the fatal-error and exit path and the console message level.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // RAII owners for the widget library's resources, so that every dialog
 // destroys its form and removes its window on every way out.
 #pragma once

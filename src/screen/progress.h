@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Progress windows: the one-bar preparation window, the simple progress
 // handle and the two-bar package window with its dispatcher.
 #pragma once

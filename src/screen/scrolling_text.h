@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Text boxes whose text is taller than the room a dialog has for them: the
 // text is wrapped two columns narrower than the box, and newt's vertical
 // scroll bar stands in the last column, showing where the box-full shown

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Starting and stopping the text screen; while it is up, the fatal-signal
 // handler knows the terminal and the console message level to put back.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Text reports, dependency and missing-package dialogs, the proxy
 // credential dialogs, the console prompt and the masking entry filter.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The dialogs' windows that are open, bottom first, each with the grid that
 // lays it out: so that every window can be laid out and drawn again for the
 // terminal's size now (after a resize, on Ctrl-L), and a window that comes

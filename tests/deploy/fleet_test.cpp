@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The fleet roll-out: the Ansible playbook against test hosts on this
 // machine, each an sshd on its own port of 127.0.0.1 in its own mount
 // namespace (its own /usr/share, /etc, /var/log, /var/tmp and /run),

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The command line in German: each line of the usage text and every
 // command-line message is looked up in the catalogue.
 #include <gtest/gtest.h>

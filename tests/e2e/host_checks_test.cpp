@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Host probes and product checks, run in the sandbox against planted files
 // and stub tools.
 #include <gtest/gtest.h>

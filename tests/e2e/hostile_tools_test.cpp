@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Back-end tools that misbehave: the installer ends with its fixed message
 // and status, the log complete.
 #include <gtest/gtest.h>

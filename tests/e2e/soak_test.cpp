@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Consecutive unattended install and remove cycles of the sample SDK: the
 // installer's descriptors and memory do not grow, the log keeps every run
 // in order, and nothing of the SDK is left. INSTALLER_SOAK_CYCLES sets the

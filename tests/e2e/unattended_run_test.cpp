@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Whole unattended runs of the real program in the sandbox, with scripted
 // back-end tools that record how they were called.
 #include <gtest/gtest.h>

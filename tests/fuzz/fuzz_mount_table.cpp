@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The mount-table matching of get_cd_dev and get_fs_type.
 #include <unistd.h>
 

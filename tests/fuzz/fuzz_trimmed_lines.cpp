@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Reading a report back as trimmed lines, and its text-box layout.
 #include <cstdint>
 #include <cstdio>

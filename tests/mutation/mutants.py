@@ -1,4 +1,9 @@
 #!/usr/bin/env python3
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 """make mutants: plants small faults in a copy of the sources, one at a
 time, and reports for each whether the test suite catches it.
 

@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 """Generated faults for make mutants: every place in the installer's
 sources, the sample back end's scripts, the packaging and the Ansible role
 where a standard mutation operator applies, and a seeded random choice of

@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Builds ROOT, the root file system of a host that has no C library at all:
 # busybox (a static program) as its shell and every utility in /bin, a
 # stand-in package database that has every package, the locale data of

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Test hosts for the fleet roll-out: each an sshd on its own port of
 // 127.0.0.1 in a private mount namespace (its own /usr/share, /etc,
 // /var/log and /var/tmp), started by the test and stopped by process id;

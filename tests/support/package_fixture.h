@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // A package root built for one test, with scripted back-end tools that
 // record their arguments, and a sandbox state directory in which the
 // installer's changes to the host land.

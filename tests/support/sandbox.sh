@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Runs a command inside the current (private) mount namespace with the
 # host's writable places covered, so the installer and its tools change
 # nothing outside STATE:

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Test-only program: calls one screen routine with the given arguments and,
 // after the screen is closed, prints "RESULT=<value>" (and whatever else the
 // routine hands back) so the terminal tests can check it.

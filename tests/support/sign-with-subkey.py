@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 """Signs FILE with an Ed25519 subkey whatever that subkey may be used for,
 which gpg refuses to do: a detached binary OpenPGP signature on standard
 output, the subkey's unprotected secret (gpg --export-secret-subkeys) on

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // A real terminal for the tests: a program runs in a tmux pane of a chosen
 // size; the test presses keys, reads the screen and waits for screen states
 // with a timeout.

@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # One test host of the fleet tests: an sshd on 127.0.0.1:PORT in the
 # current (private) mount namespace, on the sandbox of sandbox.sh (its own
 # /usr/share, /etc and /var/log under STATE, and /usr/bin when STATE/bin

@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Runs a command on what looks like a host where the sample SDK is installed
 # (by the README's own `make demo ARGS=-i`), without changing this host:
 # inside the current (private) mount namespace /usr/share and /etc are

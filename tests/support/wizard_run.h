@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // A whole interactive run of the real program in a real terminal, inside
 // the sandbox, with the steps an administrator takes on the usual road.
 #pragma once

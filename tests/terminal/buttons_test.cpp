@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Button bars in a real terminal: their columns at 80 and 132 columns.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The dialog core in a real terminal: what is drawn, where the focus
 // starts and what every key returns.
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The wizard in German, and the button bars whose translated labels are
 // longer in bytes than on screen.
 #include <gtest/gtest.h>

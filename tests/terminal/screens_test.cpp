@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Pictures of the wizard's screens: every screen an administrator meets,
 // at 80x24, in English (and the first and last ones in German), and the
 // live progress line of an unattended run, compared with the captures in

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The package as users download it: checked, unpacked and run on a host
 // that never installed the screen and option libraries, and on one without
 // any C library; and the live

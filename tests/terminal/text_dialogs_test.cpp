@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Report, dependency, missing-package and proxy credential dialogs, and the
 // product checks' questions, in a real terminal.
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Whole interactive runs of the real program in a real terminal, inside the
 // sandbox, driven the way an administrator drives them.
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+//
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The message template is never stale and every translation is complete
 // and well-formed.
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Keeps a host's installer log of this run on the controller, as
 # DIR/NAME.log (mode 0600), making DIR (mode 0700) when it is missing.
 # Runs in ansible's own process on the controller: writing one file needs

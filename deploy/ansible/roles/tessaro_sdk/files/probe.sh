@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # What the host has of the SDK, and what the role must do there. Run by the
 # role as one command, changing nothing but the role's own leftovers:
 #   probe.sh STATE IDENTITY PARENT MODE READ

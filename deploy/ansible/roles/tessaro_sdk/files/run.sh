@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Installs, upgrades, repairs or removes the SDK with the package TARBALL,
 # which the role has just copied into root's own temporary directory:
 #   run.sh TARBALL PARENT NAME OPTION FORCE SUM LOG MARKER

@@ -1,4 +1,9 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # On the controller: whether the package TARBALL may go to the hosts.
 #   verify.sh TARBALL [KEY]
 # Prints nothing when it may, else why not, on one line. TARBALL must match
