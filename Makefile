@@ -11,7 +11,7 @@ DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
 	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography reuse
 BOM_VALIDATOR := tests/support/bom-validator
-VERSION := $(shell sed -n 's/^project(tessaro_installer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(shell sed -n 's/^project.tessaro_installer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
