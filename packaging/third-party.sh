@@ -100,7 +100,7 @@ cut -f 4 "$work/packages" | LC_ALL=C sort -u > "$work/sources"
 while IFS= read -r source; do
     licence=$(licence_of "$source")
     if [ -z "$licence" ]; then
-        echo "third-party: $licences gives no licence for the source package $source (linked from: $(awk -F '\t' -v s="$source" '$4 == s { print $1 }' "$work/packages" | tr '\n' ' ')): add its SPDX expression there" >&2
+        echo "third-party: $licences gives no licence for the source package $source (from $(awk -F '\t' -v s="$source" '$4 == s { print $1 }' "$work/packages" | paste -s -d ' ' -)): add its SPDX expression there" >&2
         exit 1
     fi
     awk -F '\t' -v s="$source" -v l="$licence" '

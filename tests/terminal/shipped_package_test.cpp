@@ -90,7 +90,7 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     write_file(again / "resources/xx/LC_MESSAGES/install.mo", "stale\n");
     ProcessResult repacked = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
                                           std::string(SOURCE_DIR) + "/sample-sdk", again / "resources",
-                                          SHIPPED_INSTALLER, name, again.path()});
+                                          SHIPPED_INSTALLER, name, again.path(), SHIPPED_LINK_MAP, LINKING_COMPILER});
     ASSERT_EQ(repacked.status, 0) << repacked.err;
     // A file of the package that git tracks but the work tree lacks fails
     // the packing, named, instead of leaving the package incomplete.
@@ -102,7 +102,7 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     std::filesystem::remove(checkout / "sample-sdk/payload/doc/README");
     ProcessResult incomplete = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
                                             checkout / "sample-sdk", again / "resources", SHIPPED_INSTALLER, name,
-                                            checkout.path()});
+                                            checkout.path(), SHIPPED_LINK_MAP, LINKING_COMPILER});
     EXPECT_NE(incomplete.status, 0);
     EXPECT_NE(incomplete.err.find("payload/doc/README"), std::string::npos) << incomplete.err;
     EXPECT_FALSE(std::filesystem::exists(checkout / (name + ".tar.gz")));
@@ -148,13 +148,95 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_NE(run_process({"sh", "-ec", verify}, admin.path(), home).status, 0);
     EXPECT_FALSE(std::filesystem::exists(admin / name));
     ASSERT_EQ(run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh", std::string(SOURCE_DIR) + "/sample-sdk",
-                           again / "resources", SHIPPED_INSTALLER, name, again.path()})
+                           again / "resources", SHIPPED_INSTALLER, name, again.path(), SHIPPED_LINK_MAP, LINKING_COMPILER})
                   .status,
               0);
     EXPECT_FALSE(std::filesystem::exists(again / (name + ".tar.gz.sha256.asc")));
 
     PackageFixture bare;
     bare.unpack(tarball);
+    // What the installer holds of other people's code, as the link took
+    // it: the notices and the bill name exactly these components, at the
+    // versions the build host's packages have, under these licences. The
+    // bill passes its format's own validator, lists every file of the
+    // package with its checksum, and carries the package's identity.
+    const std::string bom = bare.root() + "/bom.cdx.json";
+    ProcessResult valid = run_process({"node", std::string(SOURCE_DIR) + "/tests/support/bom-validator/validate.js", bom});
+    EXPECT_EQ(valid.status, 0) << valid.out << valid.err << "(make deps installs the validator)";
+    const std::string notices = read_file(bare.root() + "/THIRD-PARTY-NOTICES");
+    struct Linked {
+        const char *source, *binary, *licence;
+    };
+    for (const Linked &linked : {Linked{"gcc-12", "libgcc-12-dev", "GPL-3.0-or-later WITH GCC-exception-3.1"},
+                                 Linked{"glibc", "libc6-dev", "LGPL-2.1-or-later"},
+                                 Linked{"newt", "libnewt-dev", "LGPL-2.0-only"},
+                                 Linked{"popt", "libpopt-dev", "MIT"},
+                                 Linked{"slang2", "libslang2-dev", "GPL-2.0-or-later"}}) {
+        const std::string version = shell_output("dpkg-query -W -f='${source:Version}' " + std::string(linked.binary));
+        EXPECT_EQ(shell_output("jq -r --arg n " + std::string(linked.source) +
+                               " '.components[] | select(.name == $n) | .version + \" \" + .licenses[0].expression + \" \" + .purl' " +
+                               sh_quote(bom)),
+                  version + " " + linked.licence + " pkg:deb/debian/" + linked.source + "@" +
+                      std::regex_replace(version, std::regex("\\+"), "%2B") + "?arch=amd64&distro=debian-12\n");
+        EXPECT_NE(notices.find(std::string(linked.source) + " " + version + " (" + linked.licence + ")\n"), std::string::npos)
+            << linked.source;
+        EXPECT_NE(notices.find("--- /usr/share/doc/" + std::string(linked.binary) + "/copyright"), std::string::npos)
+            << linked.binary;
+    }
+    // The README's way to ask which glibc the installer holds answers it.
+    ProcessResult which_glibc = run_process({"sh", "-ec", block_with("select(.name == \"glibc\")")}, bare.root());
+    EXPECT_EQ(which_glibc.out, shell_output("dpkg-query -W -f='${source:Version}\\n' libc6-dev")) << which_glibc.err;
+    EXPECT_EQ(shell_output("jq -r '([.components[] | select(.type == \"library\") | .name] | join(\" \")), "
+                           "(.dependencies[] | select(.ref == \"installer\") | .dependsOn | length)' " + sh_quote(bom)),
+              "gcc-12 glibc newt popt slang2\n5\n");
+    ProcessResult sums = run_process({"sh", "-c", "jq -r '.components[] | select(.hashes) | .hashes[0].content + \"  \" + "
+                                                  "(if .type == \"file\" then .name else (.properties[] | select(.name == "
+                                                  "\"tessaro:path\") | .value) end)' bom.cdx.json | sha256sum -c --quiet -"},
+                                     bare.root());
+    EXPECT_EQ(sums.status, 0) << sums.out << sums.err;
+    EXPECT_EQ(shell_output("jq '[.components[] | select(.hashes)] | length' " + sh_quote(bom)),
+              shell_output("cd " + sh_quote(bare.root()) + " && find . -type f ! -name bom.cdx.json | wc -l"));
+    const std::string identity = read_file(bare.root() + "/data/identity");
+    EXPECT_EQ(shell_output("jq -r '.metadata.component.properties[] | select(.name == \"tessaro:identity\") | .value' " +
+                           sh_quote(bom)),
+              identity.substr(identity.find(' ') + 1));
+    // The notices follow the link: one more archive adds its component; an
+    // archive that no package installed, or a source package whose
+    // licence is not known, fails the packing, named.
+    TempDir link;
+    write_file(link / "main.cpp", "int main() { return 0; }\n");
+    write_file(link / "hand.c", "int hand(void) { return 1; }\n");
+    ASSERT_EQ(shell_output("cd " + sh_quote(link.path()) + " && " + LINKING_COMPILER +
+                           " -c main.cpp && cc -c hand.c && ar rcs libhand.a hand.o; echo $?"),
+              "0\n");
+    const std::string licences = std::string(SOURCE_DIR) + "/packaging/licences";
+    write_file(link / "licences", read_file(licences) + "googletest BSD-3-Clause\n");
+    const std::string gtest = "-Wl,--undefined=_ZN7testing4TestC2Ev /usr/lib/x86_64-linux-gnu/libgtest.a";
+    struct Link {
+        std::string name, extra, licences;
+        int status;
+        std::string said; // the components, or what the failure names
+    };
+    for (const Link &row : {Link{"plain", "", licences, 0, "gcc-12 glibc\n"},
+                            Link{"gtest", gtest, link / "licences", 0, "gcc-12 glibc googletest\n"},
+                            Link{"gtest-unknown-licence", gtest, licences, 1, "source package googletest (from libgtest-dev)"},
+                            Link{"hand-built", "-Wl,--undefined=hand " + link / "libhand.a", licences, 1,
+                                 "no installed Debian package holds " + link / "libhand.a"}}) {
+        SCOPED_TRACE(row.name);
+        const std::string out = link / row.name;
+        std::filesystem::create_directory(out);
+        ASSERT_EQ(shell_output("cd " + sh_quote(link.path()) + " && " + LINKING_COMPILER + " -static -o " + row.name +
+                               ".out main.o -Wl,-Map=" + row.name + ".map " + row.extra + " 2>/dev/null; echo $?"),
+                  "0\n");
+        ProcessResult said = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/third-party.sh",
+                                          link / (row.name + ".map"), row.licences, LINKING_COMPILER, out});
+        EXPECT_EQ(said.status, row.status) << said.err;
+        if (row.status == 0)
+            EXPECT_EQ(shell_output("cut -f 1 " + sh_quote(out + "/components") + " | paste -s -d ' ' -"), row.said);
+        else
+            EXPECT_NE(said.err.find(row.said), std::string::npos) << said.err;
+        EXPECT_EQ(file_exists(out + "/THIRD-PARTY-NOTICES"), row.status == 0);
+    }
     // Its manual pages read cleanly with man, as the README says.
     for (const char *page : {"man/install.8", "man/de/install.8"}) {
         ProcessResult manual = run_process({"man", "--warnings", "./" + std::string(page)}, bare.root(),
