@@ -9,7 +9,7 @@ BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev li
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
 	rpm dnf zypper createrepo-c \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
-	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography reuse
+	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography reuse acl inotify-tools
 BOM_VALIDATOR := tests/support/bom-validator
 VERSION := $(shell sed -n 's/^project.tessaro_installer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 SAN_BUILD ?= build-asan

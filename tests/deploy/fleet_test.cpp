@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "support/fleet.h"
@@ -155,13 +156,16 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     ASSERT_EQ(run_process({"sh", "-c", "sha256sum " + name + ".tar.gz > " + name + ".tar.gz.sha256"}, own.path()).status, 0);
     usage.vars = "tessaro_sdk_package=" + own / (name + ".tar.gz");
 
-    // Given a package that matches its checksum file but is no tarball.
+    // Given a package that matches its checksum file but is no tarball:
     TestHost broken("broken", fleet.keys());
     TempDir damaged;
     write_file(damaged / (name + ".tar.gz"), "not a tarball\n");
     ASSERT_EQ(run_process({"sh", "-c", "sha256sum " + name + ".tar.gz > " + name + ".tar.gz.sha256"}, damaged.path()).status,
               0);
     broken.vars = "tessaro_sdk_package=" + damaged / (name + ".tar.gz");
+    // It goes to no host: the controller says so, in check mode too.
+    const std::string not_package = damaged / (name + ".tar.gz") +
+                                    " is not an SDK package: it holds no data/identity under its top directory: nothing was done on broken";
 
     // Installed by hand with this very package.
     TestHost byhand("byhand", fleet.keys());
@@ -198,7 +202,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                  {"user", 0, 1, not_root},
                  {"badsum", 0, 1, mismatch},
                  {"usage", 1, 0, "\"msg\": \"would install " + name + "\""},
-                 {"broken", 1, 0, "\"msg\": \"would install " + name + "\""},
+                 {"broken", 0, 1, not_package},
                  {"byhand", 0, 0, "\"msg\": \"up to date: " + name + "\""}},
                 "check mode");
     // Neither check mode nor the check tag alone changes a host: no
@@ -221,7 +225,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                  {"user", 0, 1, not_root},
                  {"badsum", 0, 1, mismatch},
                  {"usage", 0, 1, "usage or privilege error: install: unknown option -i"},
-                 {"broken", 0, 1, "| the package could not be unpacked\"}"},
+                 {"broken", 0, 1, not_package},
                  {"byhand", 0, 0, "\"msg\": \"up to date: " + name + "\""}},
                 "install");
     EXPECT_EQ(byhand.runs(), 1);
@@ -253,12 +257,20 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     fs::create_directories(their_dirs + "/open");
     ASSERT_EQ(chmod((their_dirs + "/open").c_str(), 0777), 0);
     ASSERT_EQ(symlink("/var/tmp", (their_dirs + "/link").c_str()), 0);
+    fs::create_directories(their_dirs + "/acl");
+    ASSERT_EQ(run_process({"setfacl", "-m", "u:1500:rwx", their_dirs + "/acl"}).status, 0);
+    fs::create_directories(their_dirs + "/group");
+    ASSERT_EQ(chmod((their_dirs + "/group").c_str(), 0775), 0);
     const std::string cannot = "tessaro_sdk_remote_dir cannot hold root's private directory on unsafe: ";
     for (const auto &[dir, why] : std::vector<std::pair<std::string, std::string>>{
              {"/var/tmp/theirs", "/var/tmp/theirs belongs to uid 65534, not to root"},
              {"/var/tmp/theirs/root", "/var/tmp/theirs belongs to uid 65534, not to root"},
              {"/var/tmp/link", "/var/tmp/link is a symbolic link"},
              {"/var/tmp/open", "/var/tmp/open may be written by users other than root and has no sticky bit"},
+             {"/var/tmp/acl", "/var/tmp/acl may be written by users other than root and has no sticky bit "
+                              "(an access ACL lets users or groups other than root write it)"},
+             {"/var/tmp/group", "/var/tmp/group may be written by users other than root and has no sticky bit "
+                                "(its group, gid 0, may write it)"},
              {"var/tmp", "var/tmp is not an absolute path"}}) {
         expect_rows(fleet.play({&unsafe}, {"-e", "tessaro_sdk_remote_dir=" + dir}), {{"unsafe", 0, 1, cannot + why}}, dir);
     }
@@ -362,6 +374,11 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
           "sed 's/^:-----/-----/' " + sh_quote(gnupg.path()) + "/openpgp-revocs.d/$fpr.rev | " + gpg + "--import\n");
     for (const char *who : {"release", "other", "old", "revoked"})
         shell(gpg + "--armor --export " + who + "@tessaro.example > " + who + ".asc");
+    shell(gpg + "--armor --export release@tessaro.example other@tessaro.example > two.asc");
+    const std::string fingerprints = shell_output(
+        "GNUPGHOME=" + sh_quote(gnupg.path()) + " gpg --batch --with-colons --list-keys release@tessaro.example "
+        "other@tessaro.example | awk -F: '/^pub/ { p = 1; next } p && /^fpr/ { print $10; p = 0 }' | paste -s -d ' ' - | "
+        "sed 's/ /, /'");
     TestHost &signed_host = stopped;
     for (const auto &[kind, key, why] : std::vector<std::tuple<std::string, std::string, std::string>>{
              {"unsigned", "release.asc", " is not signed: " + (signing / (std::string("unsigned") + "/" + sums)) + ".asc is missing"},
@@ -375,6 +392,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"expired", "old.asc", ".asc was made by the key of " + (signing / "old.asc") + ", which has expired"},
              {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},
              {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
+             {"good", "two.asc", "the signing key " + (signing / "two.asc") + " holds 2 keys (" +
+                                     fingerprints.substr(0, fingerprints.size() - 1) + "): pin exactly one"},
              {"otherversion", "release.asc", "the signed checksum file " + (signing / (std::string("otherversion") + "/" + sums)) +
                                                  " is for another package (old.tar.gz): nothing was done on stopped"}}) {
         expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / (std::string(kind) + "/" + tarball)), "-e",
@@ -383,10 +402,51 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     }
     EXPECT_EQ(signed_host.run(fleet.key(), "find /root /var/tmp -name '*.tar.gz*'").out, "");
     EXPECT_EQ(signed_host.runs(), 0);
-    expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / (std::string("good") + "/" + tarball)), "-e",
+    // Named through a link of another name, the package is installed under
+    // its own.
+    ASSERT_EQ(symlink((signing / (std::string("good") + "/" + tarball)).c_str(), (signing / "sdk-latest.tar.gz").c_str()), 0);
+    expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / "sdk-latest.tar.gz"), "-e",
                                             "tessaro_sdk_signing_key=" + (signing / "release.asc")}),
                 {{"stopped", 1, 0, "\"msg\": \"install " + name + "\""}}, "signed by the pinned key");
     EXPECT_TRUE(signed_host.host.sdk_installed());
+
+    // What was checked is what travels: a look-alike and its own checksum
+    // file, swapped in by someone who can write the package's directory
+    // the moment the check has read the checksum file, or the tarball, is
+    // never what a host runs: the host gets the checked bytes, or nothing.
+    shell("mkdir swap look && cp good/" + tarball + " good/" + sums + " good/" + sums + ".asc swap/\n"
+          "tar -xzf swap/" + tarball + " -C look\necho look-alike >> look/" + name + "/payload/doc/README\n"
+          "tar -czf look/" + tarball + " -C look " + name + "\n(cd look && sha256sum " + tarball + " > " + sums + ")\n");
+    // After the checksum file the check reads nothing: the original goes.
+    // After the tarball the swap races the copy of the checksum file: the
+    // original goes, or the pair does not match and nothing goes.
+    for (const std::string &trigger : {sums, tarball}) {
+        SCOPED_TRACE("swapped after reading " + trigger);
+        shell("cp good/" + tarball + " good/" + sums + " swap/");
+        ASSERT_EQ(signed_host.run(fleet.key(), record_another_package("another package")).status, 0);
+        const std::string swapper = shell_output(
+            "cd " + sh_quote(signing / "swap") + " && rm -f .watch .swapped && setsid sh -c '"
+            "inotifywait -m -e close_nowrite --format %f . 2> .watch | { while read -r f; do [ \"$f\" = " + trigger +
+            " ] && break; done; cp ../look/" + tarball + " .new.tar.gz && cp ../look/" + sums + " .new.sha256 && mv .new.tar.gz " +
+            tarball + " && mv .new.sha256 " + sums + " && echo swapped > .swapped; cat > /dev/null; }' "
+            "< /dev/null > /dev/null 2>&1 & echo $!");
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+             read_file(signing / "swap/.watch").find("Watches established") == std::string::npos;) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the swapper did not start";
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        PlaybookRun swapped = fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / ("swap/" + tarball)), "-e",
+                                                          "tessaro_sdk_signing_key=" + (signing / "release.asc")});
+        kill(-std::stoi(swapper), SIGTERM);
+        EXPECT_EQ(read_file(signing / "swap/.swapped"), "swapped\n") << swapped.output();
+        const Recap &recap = swapped.recap["stopped"];
+        EXPECT_EQ(recap.changed + recap.failed, 1) << swapped.output();
+        EXPECT_TRUE(trigger == tarball || recap.changed == 1) << swapped.output();
+        EXPECT_NE(swapped.output().find(recap.changed ? "\"msg\": \"upgrade " + name : "does not match"), std::string::npos)
+            << swapped.output();
+        EXPECT_EQ(read_file(signed_host.host.installed_file(kSdk + "/doc/README")).find("look-alike"), std::string::npos);
+    }
+    EXPECT_EQ(shell_output("ls -d ${TMPDIR:-/tmp}/tessaro-sdk-package.* 2>/dev/null"), "");
 
     // Again: the installed hosts run nothing, the failed ones fail the same
     // way.

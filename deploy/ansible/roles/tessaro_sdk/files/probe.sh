@@ -41,8 +41,15 @@ fi
 
 # Why root must not make its private directory in $1 (nothing when it may):
 # the directory, every directory above it and where it leads must be
-# root's, and none of them writable by another user without the sticky bit;
+# root's, and none of them writable by another user (through its group or
+# others bits, or an ACL) without the sticky bit;
 # otherwise that user could swap the directory for one of theirs.
+# The character that follows the mode in ls's long listing: "+" when the
+# file has an ACL.
+acl_mark() {
+    # shellcheck disable=SC2012 # only its mode string is read
+    ls -ld -- "$1" 2>/dev/null | cut -c 11
+}
 untrusted() {
     case $1 in
         /*) ;;
@@ -66,9 +73,18 @@ EOF
                 echo "$path belongs to uid $owner, not to root"
                 return
             fi
-            if [ ! -L "$path" ] && [ $((0$perm & 01000)) -eq 0 ] &&
-                { [ $((0$perm & 02)) -ne 0 ] || { [ $((0$perm & 020)) -ne 0 ] && [ "$group" != 0 ]; }; }; then
-                echo "$path may be written by users other than root and has no sticky bit"
+            # The group bits of a directory with an access ACL are its mask:
+            # set, a user or group the ACL names may write. Root's own group
+            # is another user too.
+            if [ ! -L "$path" ] && [ $((0$perm & 01000)) -eq 0 ] && [ $((0$perm & 022)) -ne 0 ]; then
+                if [ $((0$perm & 02)) -ne 0 ]; then
+                    how="every user may write it"
+                elif [ "$(acl_mark "$path")" = + ]; then
+                    how="an access ACL lets users or groups other than root write it"
+                else
+                    how="its group, gid $group, may write it"
+                fi
+                echo "$path may be written by users other than root and has no sticky bit ($how)"
                 return
             fi
             [ "$path" = / ] && break
