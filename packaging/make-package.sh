@@ -89,11 +89,12 @@ done
 # The package's identity, which the installation records on the host: its
 # name and a digest of everything else it holds (paths, modes, link
 # targets and contents), so that two packages of the same name but other
-# contents are told apart.
-digest=$(cd "$root" && {
-    find . ! -path ./data/identity -printf '%M %p %l\n' | LC_ALL=C sort
-    find . -type f ! -path ./data/identity -print0 | LC_ALL=C sort -z | xargs -0 sha256sum
-} | sha256sum | cut -c 1-64)
+# contents are told apart. The digest is of a canonical tar stream of it,
+# which encodes every field with its length: no two packages give the same
+# stream (a link "a b" -> "c" and a link "a" -> "b c", names with line
+# ends).
+digest=$(tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=@0 --format=gnu \
+    --exclude=./data/identity -C "$root" -cf - . | sha256sum | cut -c 1-64)
 mkdir -p "$root/data"
 printf '%s %s\n' "$name" "$digest" > "$root/data/identity"
 chmod 0644 "$root/data/identity"

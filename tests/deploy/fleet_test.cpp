@@ -355,6 +355,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         {"otherkey", gpg + "-u other@tessaro.example -a -b " + sums},
         {"expired", gpg + "--faked-system-time 20200101T010000 -u old@tessaro.example -a -b " + sums},
         {"revoked", gpg + "-u revoked@tessaro.example -a -b " + sums},
+        {"future", gpg + "--faked-system-time $(date -u -d '+1 day' +%Y%m%dT%H%M%S) -u release@tessaro.example -a -b " + sums},
         {"otherversion", "mv " + tarball + " old.tar.gz\nsha256sum old.tar.gz > old.tar.gz.sha256\n" + gpg +
                              "-u release@tessaro.example -a -b old.tar.gz.sha256\nmv old.tar.gz " + tarball +
                              "\nmv old.tar.gz.sha256 " + sums + "\nmv old.tar.gz.sha256.asc " + sums + ".asc"},
@@ -391,6 +392,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"good", "other.asc", ".asc was not made by the key of " + (signing / "other.asc")},
              {"expired", "old.asc", ".asc was made by the key of " + (signing / "old.asc") + ", which has expired"},
              {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},
+             {"future", "release.asc", ".asc is dated in the future ("},
              {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
              {"good", "two.asc", "the signing key " + (signing / "two.asc") + " holds 2 keys (" +
                                      fingerprints.substr(0, fingerprints.size() - 1) + "): pin exactly one"},

@@ -92,6 +92,21 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
                                           std::string(SOURCE_DIR) + "/sample-sdk", again / "resources",
                                           SHIPPED_INSTALLER, name, again.path(), SHIPPED_LINK_MAP, LINKING_COMPILER});
     ASSERT_EQ(repacked.status, 0) << repacked.err;
+    // The identity tells apart packages whose entries differ only in where
+    // a blank falls between a link's name and its target.
+    std::vector<std::string> identities;
+    for (const auto &[link, target] : {std::pair<std::string, std::string>{"x y", "z"}, {"x", "y z"}}) {
+        TempDir sample;
+        std::filesystem::copy(std::string(SOURCE_DIR) + "/sample-sdk", sample / "sample-sdk",
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::create_symlink(target, sample / ("sample-sdk/payload/" + link));
+        ProcessResult packed = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh", sample / "sample-sdk",
+                                            again / "resources", SHIPPED_INSTALLER, name, sample.path(), SHIPPED_LINK_MAP,
+                                            LINKING_COMPILER});
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        identities.push_back(shell_output("tar -xzOf " + sh_quote(sample / (name + ".tar.gz")) + " " + name + "/data/identity"));
+    }
+    EXPECT_NE(identities[0], identities[1]);
     // A file of the package that git tracks but the work tree lacks fails
     // the packing, named, instead of leaving the package incomplete.
     TempDir checkout;

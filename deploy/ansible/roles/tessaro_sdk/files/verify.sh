@@ -125,13 +125,28 @@ bad"*) refuse "the signing key $key is not an ASCII-armoured OpenPGP public key 
     elif ! has GOODSIG || ! has VALIDSIG; then
         refuse "$signature is not a good signature by the key of $key"
     fi
+    # VALIDSIG: the signature's time (field 5) and hash algorithm (field 10).
+    made=$(printf '%s\n' "$status" | awk '$2 == "VALIDSIG" { print $5; exit }')
+    hash=$(printf '%s\n' "$status" | awk '$2 == "VALIDSIG" { print $10; exit }')
+    case $made in
+        *[!0-9]* | '') refuse "$signature is not a good signature by the key of $key" ;;
+    esac
+    if [ "$made" -gt $(($(date +%s) + 300)) ]; then
+        refuse "the signature $signature is dated in the future ($(date -u -d "@$made" '+%Y-%m-%d %H:%M:%S UTC' 2>/dev/null || echo "$made"))"
+    fi
+    case $hash in
+        1 | 2 | 3) refuse "the signature $signature was made with a weak hash (MD5, SHA-1 or RIPEMD-160): sign with SHA-256 or stronger" ;;
+    esac
 fi
 
 # The checksum file, as sha256sum writes it: one line, the sum, two
 # characters, the name.
+if tr -d '\n' < "$work/sums" | grep -q "$(printf '\r')"; then
+    refuse "the checksum file $sums has CRLF line ends: it must be as sha256sum writes it"
+fi
 line=$(head -n 1 "$work/sums")
-sum=$(printf '%s\n' "$line" | sed -n 's/^\([0-9a-f]\{64\}\) [ *]\([^/]*\.tar\.gz\)$/\1/p')
-named=$(printf '%s\n' "$line" | sed -n 's/^\([0-9a-f]\{64\}\) [ *]\([^/]*\.tar\.gz\)$/\2/p')
+sum=$(printf '%s\n' "$line" | sed -n 's/^\([0-9a-f]\{64\}\) [ *]\(\.\/\)\{0,1\}\([^/]*\.tar\.gz\)$/\1/p')
+named=$(printf '%s\n' "$line" | sed -n 's/^\([0-9a-f]\{64\}\) [ *]\(\.\/\)\{0,1\}\([^/]*\.tar\.gz\)$/\3/p')
 if [ -z "$sum" ] || [ "$(wc -l < "$work/sums")" -ne 1 ] || [ "$(sha256sum < "$work/package.tar.gz" | cut -d ' ' -f 1)" != "$sum" ]; then
     refuse "$tarball does not match its checksum file $sums (missing, unreadable or for another package)"
 fi
