@@ -49,7 +49,8 @@ std::string record_of(const TestHost &host)
 // The host's record, as if another package had installed the same files.
 std::string record_another_package(const std::string &identity)
 {
-    return "sed -i '1s/.*/package " + identity + "/' " + kSdk + "/Installed";
+    return "cd " + kSdk + " && sed -i '1s/.*/package " + identity + "/; $d' Installed && "
+           "echo \"end $(($(wc -l < Installed) - 1)) $(sha256sum < Installed | cut -c 1-64)\" >> Installed";
 }
 
 // Installs the package by hand on the host, as an administrator does: its
@@ -495,6 +496,51 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     expect_rows(fleet.play({&fresh, &byhand}, {}),
                 {{"fresh", 0, 0, "\"msg\": \"up to date: " + name + kept + "\""}, {"byhand", 0, 0, ""}}, "mended");
     EXPECT_EQ(byhand.runs(), 3);
+
+    // A record that does not prove itself (cut short, a file gone with its
+    // line) counts as none: the SDK is installed anew. A directory where a
+    // file of the SDK goes fails the repair before anything is removed: the
+    // other files and the record stay, and once it is gone the next run
+    // mends the host.
+    ASSERT_EQ(fresh.run(fleet.key(), "cd " + kSdk + " && rm doc/README && sed -i '/doc\\/README$/d' Installed").status, 0);
+    expect_rows(fleet.play({&fresh}, {}), {{"fresh", 1, 0, "\"msg\": \"upgrade " + name + " (installed: unrecorded)\""}},
+                "record cut");
+    EXPECT_TRUE(fresh.host.installed(kSdk + "/doc/README"));
+    EXPECT_EQ(record_of(fresh), "package " + identity);
+    ASSERT_EQ(fresh.run(fleet.key(), "cd " + kSdk + " && rm doc/README && mkdir doc/README").status, 0);
+    const std::string before_repair = read_file(fresh.host.installed_file(kSdk + "/Installed"));
+    expect_rows(fleet.play({&fresh}, {}), {{"fresh", 0, 1, "not files, where files of the SDK go"}}, "directory in the way");
+    EXPECT_EQ(read_file(fresh.host.installed_file(kSdk + "/Installed")), before_repair);
+    EXPECT_TRUE(fresh.host.installed(kSdk + "/include/tessaro/sdk.h"));
+    ASSERT_EQ(fresh.run(fleet.key(), "rmdir " + kSdk + "/doc/README").status, 0);
+    expect_rows(fleet.play({&fresh}, {}), {{"fresh", 1, 0, "\"msg\": \"repair " + name + ": " + kSdk + "/doc/README (missing)"}},
+                "directory gone");
+
+    // Installed paths are data, quotes included: a package with doc/it's
+    // installs, and is then up to date. Installed over files that are
+    // already there (a hand-copied SDK without its manifest), every file
+    // gets the package's mode, and the record holds it.
+    TempDir quoted;
+    ASSERT_EQ(run_process({"sh", "-ec", "tar -xzf " + sh_quote(PACKAGE_TARBALL) + "\ncd " + name +
+                                            "\necho quoted > \"payload/doc/it's\"\n"
+                                            "echo \"payload/doc/it's " + kSdk + "/doc/it's\" >> Manifest\n"
+                                            "echo \"" + name + " " + std::string(64, 'b') + "\" > data/identity\ncd ..\n"
+                                            "tar -czf " + name + ".tar.gz " + name + "\nsha256sum " + name + ".tar.gz > " + name +
+                                            ".tar.gz.sha256"},
+                          quoted.path())
+                  .status,
+              0);
+    const std::vector<std::string> quoted_package = {"-e", "tessaro_sdk_package=" + quoted / (name + ".tar.gz")};
+    expect_rows(fleet.play({&byhand}, quoted_package), {{"byhand", 1, 0, "\"msg\": \"upgrade " + name}}, "quoted path");
+    EXPECT_EQ(read_file(byhand.host.installed_file(kSdk + "/doc/it's")), "quoted\n");
+    expect_rows(fleet.play({&byhand}, quoted_package), {{"byhand", 0, 0, "\"msg\": \"up to date: " + name}}, "quoted again");
+    ASSERT_EQ(byhand.run(fleet.key(), "cd " + kSdk + " && rm Manifest Installed && chmod 0600 doc/README && "
+                                      "chmod 0777 bin/tessaro-sdk-info").status, 0);
+    expect_rows(fleet.play({&byhand}, {}), {{"byhand", 1, 0, "\"msg\": \"install " + name}}, "over files");
+    EXPECT_EQ(fs::status(byhand.host.installed_file(kSdk + "/doc/README")).permissions(), fs::perms(0644));
+    EXPECT_EQ(fs::status(byhand.host.installed_file(kSdk + "/bin/tessaro-sdk-info")).permissions(), fs::perms(0755));
+    EXPECT_EQ(byhand.run(fleet.key(), "awk '$6 ~ /doc\\/README$|bin\\/tessaro-sdk-info$/ { print $2 }' " + kSdk + "/Installed").out,
+              "644\n755\n");
 
     // Another package than the installed one (its files the same) is an
     // upgrade, and so is an SDK with files missing; -f is passed when

@@ -109,8 +109,17 @@ if [ "$mode" = run ] && [ -z "$unsafe" ] && command -v flock >/dev/null 2>&1; th
     rmdir /var/lib/tessaro-sdk 2>/dev/null
 fi
 
+# The record proves itself: its last line "end COUNT SHA256" counts its
+# file lines and sums every line before it. One cut short or changed counts
+# as none (the SDK is then installed anew).
+proven() {
+    # shellcheck disable=SC2046 # the last line's three words
+    set -- $(tail -n 1 "$record")
+    [ "${1:-}" = end ] && [ "${2:-}" = $(($(wc -l < "$record") - 2)) ] &&
+        [ "${3:-}" = "$(sed '$d' "$record" | sha256sum | cut -d ' ' -f 1)" ]
+}
 installed=
-if [ -f "$record" ]; then
+if [ -f "$record" ] && proven; then
     installed=$(sed -n '1s/^package //p' "$record")
 fi
 echo "installed=$installed"
@@ -120,7 +129,8 @@ echo "installed=$installed"
 # changed (or with READ "all"); a configuration file always, as the record
 # holds the package's version of one the administrator changed.
 verify() {
-    awk 'NR > 1 && NF == 6 { print $6 }' "$record" | xargs -r stat -c '%n %a %s %Y' 2>/dev/null |
+    # Paths are data: NUL-separated for xargs, which would parse quotes.
+    awk 'NR > 1 && NF == 6 { print $6 }' "$record" | tr '\n' '\0' | xargs -0 -r stat -c '%n %a %s %Y' 2>/dev/null |
         awk -v all="$read_all" '
             NR == FNR {
                 if (FNR > 1 && NF == 6) {

@@ -42,10 +42,13 @@ stop() {
     if [ -n "$installer" ]; then
         kill -TERM "$installer" 2>/dev/null
         wait "$installer"
+    elif [ -n "$phase" ]; then
+        echo "stopped by signal $(($1 - 128)) while $phase: the installer did not run" >&2
     fi
     cleanup
     exit "$1"
 }
+phase="checking the package against its checksum"
 trap cleanup EXIT
 trap 'stop 129' HUP
 trap 'stop 130' INT
@@ -56,6 +59,7 @@ if [ "$(sha256sum < "$tarball" | cut -d ' ' -f 1)" != "$sum" ]; then
     echo "the package copied to the host does not match its checksum $sum" >&2
     exit 3
 fi
+phase="unpacking the package"
 dir=$(mktemp -d "$parent/tessaro-sdk.XXXXXXXXXX") || exit 1
 if command -v flock >/dev/null 2>&1; then
     exec 9< "$dir"
@@ -73,6 +77,7 @@ cd "$dir/$name" || exit 1
 # shellcheck disable=SC2086 # FORCE is one word or none
 ./install "$option" $force 2> "$dir/stderr" &
 installer=$!
+phase=
 wait "$installer"
 status=$?
 installer=
