@@ -141,6 +141,39 @@ std::string blank_invisible_formats(std::string_view text)
     return out;
 }
 
+std::string screen_text(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t column = 0;
+    while (!text.empty()) {
+        unsigned code = 0;
+        std::size_t length = decode_utf8(text, code);
+        if (length == 0) {
+            out += ' ';
+            ++column;
+            text.remove_prefix(1);
+            continue;
+        }
+        if (code == '\n') {
+            out += '\n';
+            column = 0;
+        } else if (code == '\t') {
+            const std::size_t stop = (column / 8 + 1) * 8;
+            out.append(stop - column, ' ');
+            column = stop;
+        } else if (code < 0x20 || (code >= 0x7F && code < 0xA0) || is_invisible_format(code)) {
+            out += ' ';
+            ++column;
+        } else {
+            out.append(text.substr(0, length));
+            ++column;
+        }
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
 std::string unix_line_ends(std::string text)
 {
     std::size_t kept = 0;

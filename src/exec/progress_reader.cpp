@@ -201,6 +201,9 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
         close_terminal_line();
         return -1;
     }
+    // While the back end is silent, the bar still follows the terminal's
+    // size and Ctrl-L.
+    child.while_silent([progr] { show_progress_data(3, progr); });
     auto reader = std::make_unique<LineReader>(child);
     std::string_view line;
     while (reader->next(line)) {

@@ -190,6 +190,8 @@ ShellChild::Read ShellChild::read_output(char *buf, std::size_t size, std::size_
     got = 0;
     while (fd_ >= 0) {
         if (!wait_for_output(100)) {
+            if (idle_)
+                idle_();
             if (grace_over()) {
                 write_log("%s has ended, but a process it left behind keeps its output open; going on without it\n",
                           command_.c_str());

@@ -19,6 +19,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,10 @@ public:
     // is closed, or held open by a process the command left behind after
     // the grace time.
     Read read_output(char *buf, std::size_t size, std::size_t &got);
+
+    // Called every 100 ms that read_output finds nothing to read: whatever
+    // the screen must do meanwhile (follow the terminal's size, Ctrl-L).
+    void while_silent(std::function<void()> idle) { idle_ = std::move(idle); }
 
     // A line of the command's standard output that the installer does not
     // use: it goes where the error output goes.
@@ -74,4 +79,5 @@ private:
     std::string command_;
     bool ended_ = false;
     double grace_end_ = 0;
+    std::function<void()> idle_;
 };

@@ -95,9 +95,9 @@ void prepUpdate(long long amount)
     if (!innewt || prepForm == nullptr)
         return;
     newtScaleSet(prepScale, static_cast<unsigned long long>(amount));
-    // The terminal was resized: drawn again for the new size (or, while it
-    // is too small, the line that asks for a larger one).
-    if (show_windows_if_they_fit())
+    // The terminal was resized, or Ctrl-L pressed: drawn again for the size
+    // now (or, while it is too small, the line that asks for a larger one).
+    if (show_windows_if_they_fit(drop_pending_keys()))
         newtRefresh();
 }
 
@@ -161,6 +161,7 @@ progress_handle winProgress(const char *title)
     newtGridSetField(outer, 0, 2, NEWT_GRID_SUBGRID, total_bar, 0, 1, 0, 0, 0, 0);
 
     std::string window_title = fitted_title(title);
+    drop_pending_keys();
     newtGridWrappedWindow(outer, window_title.data());
     data->form = newtForm(nullptr, nullptr, 0);
     newtGridAddComponentsToForm(outer, data->form, 1);

@@ -20,7 +20,6 @@ constexpr int kBarColumns = 2;
 const int kScrollKeys[] = {NEWT_KEY_PGUP, NEWT_KEY_PGDN, NEWT_KEY_HOME, NEWT_KEY_END};
 
 // Ctrl-L, as terminals send it.
-constexpr int kRedrawKey = 12;
 // How often a running form looks at the terminal's size.
 constexpr int kSizeCheckMs = 200;
 

@@ -16,6 +16,7 @@
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/terminal_guard.h"
+#include "screen/window_stack.h"
 
 void *progress_func(void *arg)
 {
@@ -26,9 +27,16 @@ void *progress_func(void *arg)
     int frame = 0;
     do {
         frame = (frame + 1) % 4;
-        winStatus(50, 5, nullptr, _("%s %s"), shared->message, kSpinner[frame]);
+        // The windows under it follow the terminal's size, and Ctrl-L
+        // draws them again (any other key goes nowhere); while the
+        // terminal is too small, the line that asks for a larger one
+        // stands alone.
+        const bool shown = show_windows_if_they_fit(drop_pending_keys());
+        if (shown)
+            winStatus(50, 5, nullptr, _("%s %s"), shared->message, kSpinner[frame]);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        winStatusStop();
+        if (shown)
+            winStatusStop();
     } while (shared->is_running.load() != 0);
     return nullptr;
 }
@@ -42,6 +50,7 @@ void winStatus(int width, int height, const char *title, const char *format, ...
 
     if (innewt) {
         follow_terminal_size();
+        drop_pending_keys();
         newtCenteredWindow(width, height, title);
         newtComponent box = newtTextbox(1, 1, width - 2, height - 2, NEWT_FLAG_WRAP);
         newtTextboxSetText(box, text.c_str());

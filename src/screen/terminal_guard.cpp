@@ -167,10 +167,12 @@ void show_size_notice(int columns_needed, int rows_needed)
     SLsmg_refresh();
 }
 
-void drop_pending_keys()
+bool drop_pending_keys()
 {
+    bool redraw = false;
     while (SLang_input_pending(0) > 0)
-        (void)SLang_getkey();
+        redraw = SLang_getkey() == kRedrawKey || redraw;
+    return redraw;
 }
 
 int screen_generation()

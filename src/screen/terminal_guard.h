@@ -43,8 +43,14 @@ bool terminal_size_now(int &columns, int &rows);
 // the size now, for a terminal too small for them.
 void show_size_notice(int columns_needed, int rows_needed);
 
-// Keys pressed while the screen cannot show a dialog go nowhere.
-void drop_pending_keys();
+// Ctrl-L, as terminals send it: the screen is drawn again.
+inline constexpr int kRedrawKey = 12;
+
+// Keys pressed while the screen cannot show a dialog go nowhere; true when
+// Ctrl-L was among them (the screen is to be drawn again). Every window is
+// opened after this, never with the library's own flush of pending keys
+// alone: after a Ctrl-L that one waits for yet another key.
+bool drop_pending_keys();
 
 // Whether the terminal's size differs from the one the screen was last
 // drawn for.

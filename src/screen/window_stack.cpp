@@ -85,6 +85,7 @@ void wait_until_windows_fit()
 
 void draw(OpenWindow &window)
 {
+    drop_pending_keys();
     newtGridWrappedWindow(window.grid, window.title.data());
     place_scroll_bars(window.form);
     newtDrawForm(window.form);
@@ -153,14 +154,14 @@ void redraw_windows()
     draw_all(0);
 }
 
-bool show_windows_if_they_fit()
+bool show_windows_if_they_fit(bool asked)
 {
     if (!windows_fit()) {
-        if (terminal_size_changed())
+        if (asked || terminal_size_changed())
             show_size_notice(kMinScreenColumns, kMinScreenRows);
         return false;
     }
-    if (terminal_size_changed() ||
+    if (asked || terminal_size_changed() ||
         std::any_of(windows.begin(), windows.end(),
                     [now = screen_generation()](const OpenWindow &w) { return w.generation != now; }))
         draw_all(0);

@@ -30,8 +30,9 @@ void redraw_windows();
 // For windows that wait for no key (the progress bar): when the terminal
 // was resized, the windows are drawn again for the new size, or, while it
 // is too small, the line that asks for a larger one stands instead; never
-// waits. False while they do not fit.
-bool show_windows_if_they_fit();
+// waits. False while they do not fit. `asked`: drawn again even when the
+// size is the same (Ctrl-L).
+bool show_windows_if_they_fit(bool asked = false);
 
 // Whether the content of `form`'s window was made for another terminal
 // size than the one now, on a terminal large enough for the wizard: a

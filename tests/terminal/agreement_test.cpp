@@ -5,6 +5,8 @@
 // Header, agreement and finish screens in a real terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/screen_run.h"
 
 TEST(Header, TitleOnTopAndHelpLineAtTheBottom)
@@ -44,6 +46,29 @@ TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
         again.term.press(key);
         EXPECT_EQ(again.finish(), "RESULT=1\n") << key;
     }
+    // Whatever the file holds is shown as safely as the back end's text:
+    // controls, C1, bidirectional overrides, zero-width characters and
+    // line separators never reach the terminal, tabs stop every 8 columns,
+    // and every row of the frame keeps its right border in one column.
+    write_file(dir / "HOSTILE", "Column\tA\tB\nBell\a Back\b Del\x7f C1\xc2\x85 end\n"
+                                "\xe2\x80\xaeRLO\xe2\x80\x8bZW\xe2\x80\xa8LS\xe2\x81\xa6 end\n");
+    ScreenRun hostile;
+    hostile.start({"scrAgreement", "License Agreement", "0", dir / "HOSTILE", "0"});
+    ASSERT_TRUE(hostile.term.wait_for("Column"));
+    const std::string shown = hostile.term.screen();
+    EXPECT_NE(shown.find("Column  A       B"), std::string::npos) << shown;
+    for (const char *raw : {"^G", "^H", "^?", "<85>", "\x07", "\x08", "\x7f", "\xc2\x85", "\xe2\x80\xae", "\xe2\x80\x8b",
+                            "\xe2\x80\xa8", "\xe2\x81\xa6"})
+        EXPECT_EQ(shown.find(raw), std::string::npos) << testing::PrintToString(std::string(raw)) << shown;
+    auto border_column = [&](const std::string &text) {
+        const std::string row = hostile.term.rows()[static_cast<std::size_t>(hostile.term.find(text).first)];
+        const std::string before = row.substr(0, row.rfind("\xe2\x94\x82"));
+        return std::count_if(before.begin(), before.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    };
+    EXPECT_EQ(border_column("Bell"), border_column("Column")) << shown;
+    EXPECT_EQ(border_column("RLO"), border_column("Column")) << shown;
+    hostile.term.press("Enter");
+    EXPECT_EQ(hostile.finish(), "RESULT=0\n");
     ScreenRun accept_first;
     accept_first.start({"scrAgreement", "Other agreement", "1", dir / "LICENSE", "1"});
     ASSERT_TRUE(accept_first.term.wait_for(" Disagree "));

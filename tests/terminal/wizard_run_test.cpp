@@ -601,6 +601,9 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
         {true, "", CHECK, SIGWINCH, false, ""},
         {true, "", INSTALL, SIGWINCH, false, ""},
         {true, "", CLI, SIGWINCH, false, ""},
+        // 0: Ctrl-L pressed, again and again, instead of a signal.
+        {true, "", INSTALL, 0, false, ""},
+        {true, "", CLI, 0, false, ""},
         {true, "", INSTALL, SIGTERM, false, "Received SIGTERM" + stopped + pm_install},
         {true, "", CLI, SIGHUP, false, "Received SIGHUP" + stopped + cli},
         {true, " </dev/null", CHECK, SIGHUP, false,
@@ -658,9 +661,13 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
         std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
         ASSERT_FALSE(pid.empty());
         std::string log;
-        if (c.sig == SIGWINCH) {
+        if (c.sig == SIGWINCH || c.sig == 0) {
             for (int i = 0; i < 150; ++i) {
-                ASSERT_EQ(kill(std::stoi(pid), SIGWINCH), 0);
+                if (c.sig == 0 && i % 30 == 0) {
+                    run.term.press("C-l");
+                } else if (c.sig != 0) {
+                    ASSERT_EQ(kill(std::stoi(pid), SIGWINCH), 0);
+                }
                 usleep(5000);
             }
             run.pkg.open_gate("go");
