@@ -601,9 +601,13 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
         {true, "", CHECK, SIGWINCH, false, ""},
         {true, "", INSTALL, SIGWINCH, false, ""},
         {true, "", CLI, SIGWINCH, false, ""},
-        // 0: Ctrl-L pressed, again and again, instead of a signal.
+        // 0: Ctrl-L pressed, again and again, instead of a signal; -1: the
+        // terminal resized through sizes too small and large while the
+        // step is silent.
         {true, "", INSTALL, 0, false, ""},
         {true, "", CLI, 0, false, ""},
+        {true, "", INSTALL, -1, false, ""},
+        {true, "", CLI, -1, false, ""},
         {true, "", INSTALL, SIGTERM, false, "Received SIGTERM" + stopped + pm_install},
         {true, "", CLI, SIGHUP, false, "Received SIGHUP" + stopped + cli},
         {true, " </dev/null", CHECK, SIGHUP, false,
@@ -661,7 +665,40 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
         std::string pid = shell_output("pgrep -f " + sh_quote("^" + run.pkg.program()));
         ASSERT_FALSE(pid.empty());
         std::string log;
-        if (c.sig == SIGWINCH || c.sig == 0) {
+        if (c.sig == -1) {
+            // The spinner's window (INSTALL) or the bar's (CLI) follows
+            // every size on its own: drawn whole and centred above the help
+            // line, or, while the terminal is too small, the notice alone.
+            const auto whole_at = [&](int cols, int rows) {
+                return run.term.wait_until([&](const std::string &screen) {
+                    const std::vector<std::string> lines = run.term.rows();
+                    if ((cols < 70 || rows < 16) && screen.find("Terminal too small") != std::string::npos)
+                        return screen.find("\xe2\x94\x8c") == std::string::npos;
+                    const auto corner = run.term.find("\xe2\x94\x8c");
+                    return static_cast<int>(lines.size()) == rows &&
+                           lines[static_cast<std::size_t>(rows - 1)].find("<Tab> to switch") != std::string::npos &&
+                           corner.first >= rows / 2 - 6 && corner.second >= cols / 2 - 30;
+                });
+            };
+            for (const auto &[cols, rows] : std::vector<std::pair<int, int>>{{60, 12}, {80, 24}, {132, 43}, {70, 16}}) {
+                run.term.resize(cols, rows);
+                EXPECT_TRUE(whole_at(cols, rows)) << cols << "x" << rows << "\n" << run.term.screen();
+            }
+            for (int i = 0; i < 20; ++i) {
+                run.term.resize(70 + i, 16 + i % 5);
+                usleep(100000);
+            }
+            run.term.resize(100, 30);
+            EXPECT_TRUE(whole_at(100, 30)) << run.term.screen();
+            run.term.resize(80, 24);
+            run.pkg.open_gate("go");
+            if (c.step == INSTALL) {
+                ASSERT_TRUE(run.term.wait_for("- late")) << run.term.screen();
+                run.term.press("Enter");
+            }
+            run.finish();
+            log = run.pkg.log();
+        } else if (c.sig == SIGWINCH || c.sig == 0) {
             for (int i = 0; i < 150; ++i) {
                 if (c.sig == 0 && i % 30 == 0) {
                     run.term.press("C-l");
