@@ -40,8 +40,9 @@ int prepare_output_message(std::string *msg)
     if (msg == nullptr)
         return 1;
     // The list is the back end's text: nothing in it may reorder or hide
-    // what the dialog shows.
-    *msg = blank_invisible_formats(*msg);
+    // what the dialog shows, nor reach the terminal as a control (printed
+    // after an unattended run, an escape sequence would colour it).
+    *msg = screen_text(*msg);
     bool rewrite = true;
     for (std::size_t i = 0; i < msg->size(); ++i) {
         char c = (*msg)[i];

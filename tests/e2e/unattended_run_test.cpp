@@ -308,14 +308,21 @@ TEST(PackageStep, InstallRetriesAndFailures)
 
 TEST(PackageStep, OptionalPackagesAreRecommended)
 {
-    PackageFixture pkg;
-    pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo'; echo 'o gzip' ;;\n"
-                                          "--install) echo 'o gzip' ;;\nesac\nexit 0\n");
-    ProcessResult r = pkg.run({"-i"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Tessaro SDK was successfully installed, but we recommend you to install the following "
-                         "packages as well:\n- gzip\n\n"),
-              std::string::npos);
+    // The names as the back end gives them, and as they are printed: its
+    // escape sequences and controls blanked, never passed to the terminal.
+    for (const auto &[given, printed] : std::vector<std::pair<std::string, std::string>>{
+             {"gzip", "gzip"}, {"libt5-\\033[31mred\\007", "libt5- [31mred "}}) {
+        PackageFixture pkg;
+        pkg.tool("installer/pm.sh", kRecord + "case \"$1\" in\n--check) echo 'm libfoo'; printf 'o " + given +
+                                              "\\n' ;;\n--install) printf 'o " + given + "\\n' ;;\nesac\nexit 0\n");
+        ProcessResult r = pkg.run({"-i"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("Tessaro SDK was successfully installed, but we recommend you to install the following "
+                             "packages as well:\n- " + printed + "\n\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find('\033'), std::string::npos);
+    }
 }
 
 TEST(PackageStep, QuietSuccessAfterARetryRecommendsNothing)
