@@ -4,6 +4,7 @@
 
 #include "driver/installation.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -41,7 +42,9 @@ int prepare_output_message(std::string *msg)
         return 1;
     // The list is the back end's text: nothing in it may reorder or hide
     // what the dialog shows, nor reach the terminal as a control (printed
-    // after an unattended run, an escape sequence would colour it).
+    // after an unattended run, an escape sequence would colour it). A NUL
+    // ends it, as it ends any C string shown on screen.
+    msg->resize(std::min(msg->size(), msg->find('\0')));
     *msg = screen_text(*msg);
     bool rewrite = true;
     for (std::size_t i = 0; i < msg->size(); ++i) {
