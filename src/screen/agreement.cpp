@@ -94,7 +94,9 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
         follow_terminal_size();
         newtGetScreenSize(&cols, &rows);
         int box_width = std::min(cols, 64);
-        int box_height = std::max(rows - 14, kAgreementMinRows);
+        // Every row the window may take: the screen's, less the bar and
+        // the row above it.
+        int box_height = std::max(text_rows_left(1 + grid_rows(bar)), kAgreementMinRows);
         newtComponent box = fixed_text_box(text, box_width, box_height);
 
         newtGrid grid = newtCreateGrid(1, 2);

@@ -193,7 +193,7 @@ newtComponent run_form(newtComponent form, bool *remake)
         if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY) {
             const int key = ended.u.key;
             if (text != nullptr && std::find(std::begin(kScrollKeys), std::end(kScrollKeys), key) != std::end(kScrollKeys)) {
-                const int page = std::max(1, text->height - 1);
+                const int page = std::max(1, text->height);
                 const int last = static_cast<int>(text->lines.size());
                 show_from(*text, key == NEWT_KEY_PGUP   ? text->top - page
                                  : key == NEWT_KEY_PGDN ? text->top + page

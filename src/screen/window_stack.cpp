@@ -116,9 +116,12 @@ std::vector<OpenWindow>::iterator window_of(newtComponent form)
 void open_grid_window(newtComponent form, newtGrid grid, const std::string &title)
 {
     newtGridAddComponentsToForm(grid, form, 1);
+    // The size the dialog was laid out for: the screen's as last taken,
+    // not the terminal's now. A resize that came between the layout and
+    // this moment makes the dialog anew.
     int columns = 0;
     int rows = 0;
-    terminal_size_now(columns, rows);
+    newtGetScreenSize(&columns, &rows);
     windows.push_back({form, grid, title, 0, columns, rows});
     if (windows_fit() && !terminal_size_changed()) {
         draw(windows.back());

@@ -77,7 +77,7 @@ TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
     EXPECT_EQ(accept_first.finish(), "RESULT=1\n");
 }
 
-TEST(Agreement, BoxIsAtMost64WideAnd14RowsLowerThanTheScreen)
+TEST(Agreement, BoxIsAtMost64WideAndTakesEveryRowTheWindowMay)
 {
     TempDir dir;
     std::string text;
@@ -88,34 +88,39 @@ TEST(Agreement, BoxIsAtMost64WideAnd14RowsLowerThanTheScreen)
         ScreenRun run(cols, 24);
         run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
         ASSERT_TRUE(run.term.wait_for("Row1 "));
-        // 10 rows of at most 64 columns: each "RowN word" block takes three
-        // rows, so Row4 is the tenth row and Row5 is not shown.
+        // 12 rows of at most 64 columns (all the screen leaves beside the
+        // header, the help line, the frame and the buttons): each "RowN
+        // word" block takes three rows, so Row4 ends the twelfth row and
+        // Row5 is not shown.
         EXPECT_NE(run.term.screen().find("Row4"), std::string::npos) << cols;
         EXPECT_EQ(run.term.screen().find("Row5"), std::string::npos) << cols;
         EXPECT_NE(run.term.screen().find(std::string(64, 'w')), std::string::npos) << cols;
         EXPECT_EQ(run.term.screen().find(std::string(65, 'w')), std::string::npos) << cols;
         auto row1 = run.term.find("Row1");
         auto bottom = run.term.find(" Decline ");
-        EXPECT_EQ(bottom.first - row1.first, 10 + 2) << cols;
+        EXPECT_EQ(bottom.first - row1.first, 12 + 2) << cols;
         // The text is taller than the box: newt's scroll bar stands in the
-        // box's last column, from its first row to its tenth.
+        // box's last column, from its first row to its last.
         EXPECT_EQ(run.term.find("\xe2\x86\x91"), std::make_pair(row1.first, row1.second + 65)) << run.term.screen();
-        EXPECT_EQ(run.term.find("\xe2\x86\x93"), std::make_pair(row1.first + 9, row1.second + 65)) << run.term.screen();
+        EXPECT_EQ(run.term.find("\xe2\x86\x93"), std::make_pair(row1.first + 11, row1.second + 65)) << run.term.screen();
         run.term.press("Escape");
         EXPECT_EQ(run.finish(), "RESULT=1\n");
     }
-    // Two rows high (at 70x16): both arrows still, one above the other.
+    // At the smallest size the wizard takes (70x16) the text still gets
+    // every row the window may take, four, and the scroll bar with them;
+    // no screen row stays empty.
     ScreenRun low(70, 16);
     low.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
     ASSERT_TRUE(low.term.wait_for("Row1 "));
     auto first = low.term.find("Row1");
     EXPECT_EQ(low.term.find("\xe2\x86\x91"), std::make_pair(first.first, first.second + 65)) << low.term.screen();
-    EXPECT_EQ(low.term.find("\xe2\x86\x93"), std::make_pair(first.first + 1, first.second + 65)) << low.term.screen();
+    EXPECT_EQ(low.term.find("\xe2\x86\x93"), std::make_pair(first.first + 3, first.second + 65)) << low.term.screen();
+    EXPECT_EQ(low.term.find(" Decline ").first, first.first + 3 + 3) << low.term.screen();
     low.term.press("Escape");
     EXPECT_EQ(low.finish(), "RESULT=1\n");
     // At the end of the text, the thumb stands on the row just above the
     // down arrow, whatever the text's length and the box's height.
-    for (int lines : {12, 40, 200}) {
+    for (int lines : {14, 40, 200}) {
         std::string numbered;
         for (int i = 1; i <= lines; ++i)
             numbered += "Line " + std::to_string(i) + "\n";
@@ -164,8 +169,12 @@ TEST(Agreement, PageDownScrollsAndLongFilesAreCut)
     run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
     ASSERT_TRUE(run.term.wait_for("licence line 1 "));
     run.term.press("Tab");  // the focus goes round to the text box
+    // Page Down moves by the box's height (12 rows at 80x24): line 13 is
+    // on top.
     run.term.press("NPage");
-    ASSERT_TRUE(run.term.wait_for("licence line 12"));
+    ASSERT_TRUE(run.term.wait_for("licence line 24 "));
+    EXPECT_EQ(run.term.screen().find("licence line 12 "), std::string::npos) << run.term.screen();
+    EXPECT_NE(run.term.screen().find("licence line 13 "), std::string::npos) << run.term.screen();
     run.term.press("NPage", 500);
     ASSERT_TRUE(run.term.wait_for(last_full + " "));
     EXPECT_EQ(run.term.screen().find(beyond), std::string::npos);

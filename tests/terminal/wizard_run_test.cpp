@@ -368,9 +368,14 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     ASSERT_TRUE(licence.term.wait_until([&](const std::string &) { return licence.term.cursor_on(" Accept "); }));
     for (const auto &[columns, rows] : std::vector<std::pair<int, int>>{{100, 30}, {72, 18}, {70, 16}, {90, 26}}) {
         licence.term.resize(columns, rows);
+        // Laid out for the new size: the window's own bottom (the last
+        // corner on the screen) above the help line, which is drawn.
         ASSERT_TRUE(licence.term.wait_until([&](const std::string &) {
-            const auto bottom = licence.term.find("\xe2\x94\x94");
+            const auto bottom = licence.term.find("\xe2\x94\x94", true);
+            const std::vector<std::string> lines = licence.term.rows();
             return bottom.first >= 0 && bottom.first < rows - 1 && licence.term.find(" Decline ").first >= 0 &&
+                   static_cast<int>(lines.size()) == rows &&
+                   lines[static_cast<std::size_t>(rows - 1)].find("<Tab> to switch") != std::string::npos &&
                    licence.term.cursor_on(" Accept ");
         })) << columns << "x" << rows << "\n" << licence.term.screen();
         expect_between_header_and_help_line(licence.term, rows);
