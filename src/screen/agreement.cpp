@@ -23,34 +23,38 @@
 
 namespace {
 
-// The closing screen with an optional check box between text and bar.
-int finish_screen(const std::string &title, const std::string &text, newtComponent checkbox, newtGrid bar,
-                  newtComponent reboot, newtComponent exit, int show_reboot, int reboot_is_default)
+// The closing screen with an optional check box (its label `checkbox`,
+// its state in `state`) between text and bar; made anew for every size.
+int finish_screen(const std::string &title, const std::string &text, const std::string *checkbox, char *state,
+                  int show_reboot, int reboot_is_default)
 {
-    // The text takes what the screen leaves beside the check box, the bar
-    // and the row above the bar, and scrolls beyond.
-    int other_rows = 1 + grid_rows(bar) + (checkbox != nullptr ? component_rows(checkbox) : 0);
-    newtComponent block = fitting_text_box(text, width - 2, 0, text_rows_left(other_rows));
-    int rows = checkbox != nullptr ? 3 : 2;
-    newtGrid grid = newtCreateGrid(1, rows);
-    newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    if (checkbox != nullptr)
-        newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, checkbox, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
-    newtGridSetField(grid, 0, rows - 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
-    ScreenForm form(newtForm(nullptr, nullptr, 0));
-    form.open(grid, title.c_str());
-    bool reboot_first = show_reboot && reboot != nullptr && reboot_is_default;
-    newtFormSetCurrent(form.get(), reboot_first ? reboot : exit);
-    newtComponent ended = run_form(form.get());
-    return (show_reboot && reboot != nullptr && ended == reboot) ? 1 : 0;
-}
-
-void release_unplaced(newtComponent a, newtComponent b)
-{
-    if (a != nullptr)
-        newtComponentDestroy(a);
-    if (b != nullptr)
-        newtComponentDestroy(b);
+    // Check box, Reboot, Exit: the focus starts on Reboot when it is the
+    // default, otherwise on Exit, and stays where it is across sizes.
+    int focused = show_reboot && reboot_is_default ? 1 : 2;
+    while (true) {
+        newtComponent reboot = nullptr;
+        newtComponent exit = nullptr;
+        newtGrid bar = finishButtons(width, &reboot, &exit, show_reboot);
+        newtComponent box = checkbox != nullptr ? newtCheckbox(-1, -1, checkbox->c_str(), *state, nullptr, state) : nullptr;
+        // The text takes what the screen leaves beside the check box, the
+        // bar and the row above the bar, and scrolls beyond.
+        int other_rows = 1 + grid_rows(bar) + (box != nullptr ? component_rows(box) : 0);
+        newtComponent block = fitting_text_box(text, width - 2, 0, text_rows_left(other_rows));
+        int rows = box != nullptr ? 3 : 2;
+        newtGrid grid = newtCreateGrid(1, rows);
+        newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        if (box != nullptr)
+            newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        newtGridSetField(grid, 0, rows - 1, NEWT_GRID_SUBGRID, bar, 0, 1, 0, -1, 0, NEWT_GRID_FLAG_GROWX);
+        ScreenForm form(newtForm(nullptr, nullptr, 0));
+        form.open(grid, title.c_str());
+        focus_on(form.get(), focused == 1 && reboot == nullptr ? 2 : focused, {box, reboot, exit});
+        bool remake = false;
+        newtComponent ended = run_form(form.get(), &remake);
+        if (!remake)
+            return (show_reboot && reboot != nullptr && ended == reboot) ? 1 : 0;
+        focused = focused_among(form.get(), {box, reboot, exit});
+    }
 }
 
 } // namespace
@@ -115,18 +119,14 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
 
 int scrFinished(const char *title, const char *finaltext, int show_reboot, int reboot_is_default)
 {
-    newtComponent reboot = nullptr;
-    newtComponent exit = nullptr;
-    newtGrid bar = finishButtons(width, &reboot, &exit, show_reboot);
     std::string text = cut_text(finaltext);
     std::string title_buf = cut_text(title);
     if (!innewt) {
-        release_unplaced(reboot, exit);
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
         return 0;
     }
-    return finish_screen(title_buf, text, nullptr, bar, reboot, exit, show_reboot, reboot_is_default);
+    return finish_screen(title_buf, text, nullptr, nullptr, show_reboot, reboot_is_default);
 }
 
 int scrFinishedWithCheckBox(const char *title, const char *final_text, const char *checkbox_text,
@@ -141,11 +141,7 @@ int scrFinishedWithCheckBox(const char *title, const char *final_text, const cha
         std::fflush(stdout);
         return 0;
     }
-    newtComponent reboot = nullptr;
-    newtComponent exit = nullptr;
-    newtGrid bar = finishButtons(width, &reboot, &exit, show_reboot);
-    newtComponent checkbox = newtCheckbox(-1, -1, label.c_str(), state, nullptr, &state);
-    int result = finish_screen(title_buf, text, checkbox, bar, reboot, exit, show_reboot, reboot_is_default);
+    int result = finish_screen(title_buf, text, &label, &state, show_reboot, reboot_is_default);
     *checkbox_select = state == '*' ? 1 : 0;
     return result;
 }

@@ -406,6 +406,24 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     waiting.pkg.open_gate("spun");
     waiting.finish();
 
+    // A finish made while the terminal is too small (one row for its text)
+    // is made anew once the terminal is large enough: its whole text.
+    WizardRun cramped;
+    cramped.pkg.tool("installer/pm.sh", "case \"$1\" in --check) " + cramped.pkg.gate("small") + " ;;\nesac\nexit 0\n");
+    cramped.start();
+    cramped.welcome_next();
+    cramped.accept_licence();
+    cramped.term.resize(60, 12);
+    cramped.pkg.open_gate("small");
+    ASSERT_TRUE(cramped.term.wait_for("Terminal too small")) << cramped.term.screen();
+    ASSERT_TRUE(cramped.term.wait_until([&](const std::string &) {
+        return cramped.pkg.log().find("exec_with_progress: ./installer-cli") != std::string::npos;
+    })) << cramped.pkg.log();
+    cramped.term.resize(80, 24);
+    ASSERT_TRUE(cramped.term.wait_for("successfully completed installing")) << cramped.term.screen();
+    expect_between_header_and_help_line(cramped.term, 24);
+    cramped.finish();
+
     // At the smallest size the wizard takes, the tallest dialog of a run
     // (the optional packages that could not be installed) leaves the
     // header and the help line whole, in either language.
