@@ -123,13 +123,14 @@ newtComponent scrChoiseForm(const char *title, const char *text, newtGrid btns)
     std::string title_buf = fitted_title(cut_text(title).c_str());
     // The question takes what the screen leaves beside the button bar (one
     // row of padding above it, one row of its own below taken back). A
-    // taller one scrolls, except for its last line, the question itself,
-    // which stays below the scrolling part where it can be read.
+    // taller one scrolls, except for its last line when that is the
+    // question itself (it ends with "?"), which stays below the scrolling
+    // part where it can be read; any other text scrolls whole.
     const int room = text_rows_left(grid_rows(btns));
     newtComponent block = nullptr;
     newtComponent last_line = nullptr;
     std::size_t end = text_buf.find_last_not_of('\n');
-    std::size_t cut = end == std::string::npos ? std::string::npos : text_buf.rfind('\n', end);
+    std::size_t cut = end == std::string::npos || text_buf[end] != '?' ? std::string::npos : text_buf.rfind('\n', end);
     Reflowed whole = reflow_text(text_buf, width - 2, 0, 0);
     if (whole.height > room && cut != std::string::npos && room > 1) {
         Reflowed question = reflow_text(text_buf.substr(cut + 1), width - 2, 0, 0);

@@ -17,9 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int mandatory = check_list_for_mandatory_packages(&list);
     if (mandatory && empty)
         std::abort();  // a list that starts with "m" holds a letter
-    // Shown as the list is, but for its invisible format characters (each
-    // a blank) and the markers that became dashes.
-    const std::string shown = blank_invisible_formats(list);
+    // Shown as the list is up to a NUL, but for its controls and invisible
+    // format characters (each a blank, tabs to the next stop of 8) and the
+    // markers that became dashes.
+    const std::string shown = screen_text(list.substr(0, list.find('\0')));
     std::string prepared = list;
     if (prepare_output_message(&prepared) != 0 || prepared.size() != shown.size())
         std::abort();

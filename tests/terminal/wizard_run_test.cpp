@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <regex>
+#include <tuple>
 
 #include "support/package_fixture.h"
 #include "support/screen_run.h"
@@ -405,6 +406,23 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     EXPECT_NE(waiting.term.screen().find("Please wait while downloading is in progress"), std::string::npos);
     waiting.pkg.open_gate("spun");
     waiting.finish();
+
+    // The welcome at 70x16 scrolls whole, in either language: its last
+    // line is not the question, so it is not held below the box.
+    for (const auto &[lang, first, last] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"C.UTF-8", "Welcome to Tessaro", "at any moment to stop installing."},
+             {"de_DE.UTF-8", "Willkommen beim Tessaro", "Wählen Sie jederzeit „Abbrechen“"}}) {
+        SCOPED_TRACE(lang);
+        WizardRun welcome(70, 16);
+        welcome.pkg.use_sample_backend(); // with the catalogues
+        welcome.start({}, lang);
+        ASSERT_TRUE(welcome.term.wait_for(first)) << welcome.term.screen();
+        EXPECT_EQ(welcome.term.screen().find(last), std::string::npos) << welcome.term.screen();
+        welcome.term.press("End");
+        ASSERT_TRUE(welcome.term.wait_for(last)) << welcome.term.screen();
+        EXPECT_EQ(welcome.term.screen().find(first), std::string::npos) << welcome.term.screen();
+        expect_between_header_and_help_line(welcome.term, 16);
+    }
 
     // A finish made while the terminal is too small (one row for its text)
     // is made anew once the terminal is large enough: its whole text.
