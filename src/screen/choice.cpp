@@ -262,6 +262,7 @@ int scrSelectAction(const char *title, const char *text, const list_s *types, in
         newtGrid column = listBoxGrid(&listbox, height, 30, types, current);
 
         ScreenForm form(newtForm(nullptr, nullptr, 0));
+        scroll_keys_go_to_its_list(form.get());
         form.open(selection_grid(block, column, bar), title);
         focus_on(form.get(), focused, {listbox, next, cancel});
 
@@ -294,6 +295,7 @@ int scrSelectComponents(const char *title, const char *text, const list_s *types
     newtGrid bar = installButtons(width, &next, &cancel);
 
     ScreenForm form(newtForm(nullptr, nullptr, 0));
+    scroll_keys_go_to_its_list(form.get());
     form.open(selection_grid(label, column, bar), title);
     newtFormSetCurrent(form.get(), next);
 

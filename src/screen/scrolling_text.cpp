@@ -42,6 +42,14 @@ extern "C" void forget_box(newtComponent box, void *)
     std::erase_if(live, [box](const auto &text) { return text->box == box; });
 }
 
+// The forms whose widgets (a list) take the scroll keys themselves.
+std::vector<newtComponent> listing_forms;
+
+extern "C" void forget_listing_form(newtComponent form, void *)
+{
+    std::erase(listing_forms, form);
+}
+
 std::vector<std::string> split_lines(const std::string &text)
 {
     std::vector<std::string> lines;
@@ -163,6 +171,12 @@ newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows)
     return scrolling_box(std::move(lines), wrap_width + kBarColumns, rows, 0);
 }
 
+void scroll_keys_go_to_its_list(newtComponent form)
+{
+    listing_forms.push_back(form);
+    newtComponentAddDestroyCallback(form, forget_listing_form, nullptr);
+}
+
 newtComponent run_form(newtComponent form, bool *remake)
 {
     if (remake != nullptr) {
@@ -176,6 +190,13 @@ newtComponent run_form(newtComponent form, bool *remake)
     // terminal) whenever the size changed, or on request.
     newtFormSetTimer(form, kSizeCheckMs);
     newtFormAddHotKey(form, kRedrawKey);
+    // Where nothing takes the scroll keys, they do nothing: the library
+    // would move the focus to the first or last button.
+    const bool lists = std::find(listing_forms.begin(), listing_forms.end(), form) != listing_forms.end();
+    if (text == nullptr && !lists) {
+        for (int key : kScrollKeys)
+            newtFormAddHotKey(form, key);
+    }
     while (true) {
         newtExitStruct ended{};
         newtFormRun(form, &ended);
@@ -192,7 +213,10 @@ newtComponent run_form(newtComponent form, bool *remake)
             continue;
         if (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY) {
             const int key = ended.u.key;
-            if (text != nullptr && std::find(std::begin(kScrollKeys), std::end(kScrollKeys), key) != std::end(kScrollKeys)) {
+            const bool scroll_key = std::find(std::begin(kScrollKeys), std::end(kScrollKeys), key) != std::end(kScrollKeys);
+            if (scroll_key && text == nullptr)
+                continue;
+            if (scroll_key) {
                 const int page = std::max(1, text->height);
                 const int last = static_cast<int>(text->lines.size());
                 show_from(*text, key == NEWT_KEY_PGUP   ? text->top - page

@@ -35,6 +35,10 @@ newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows);
 // *remake true, for the dialog to be made anew for the size now.
 newtComponent run_form(newtComponent form, bool *remake = nullptr);
 
+// For a form with a list: its list takes the scroll keys (elsewhere, with
+// no scrolling text, run_form makes them do nothing).
+void scroll_keys_go_to_its_list(newtComponent form);
+
 // Puts the scroll bars of `form`'s boxes beside their boxes again, after
 // the window was laid out anew.
 void place_scroll_bars(newtComponent form);
