@@ -58,8 +58,8 @@ build: $(BUILD)/build.ninja
 # source tarball of the commit it was built from; with
 # SIGN_KEY=<fingerprint>, both signed (the checksum files' signatures, and
 # the public key for the download page).
-package: build-deps
-	$(MAKE) build
+package: build-deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target sdk_package
 	sh packaging/make-source.sh . tessaro-virtualization-sdk-$(VERSION)-src $(BUILD)
 	@if [ -n "$(SIGN_KEY)" ]; then \
 		sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-$(VERSION)-x86_64.tar.gz "$(SIGN_KEY)" && \

@@ -263,8 +263,15 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
         // What each key does in the wizard (read without man's overstrikes).
         const bool german = std::string(page).find("/de/") != std::string::npos;
         const std::string plain = std::regex_replace(manual.out, std::regex(".\b"), "");
-        for (const char *key : {german ? "TASTEN" : "KEYS", "Tab", "F12", german ? "Bild ab" : "Page Down"})
+        for (const char *key : {german ? "TASTEN" : "KEYS", "Tab", "F12", german ? "Bild ab" : "Page Down",
+                                german ? "Strg-L" : "Ctrl-L"})
             EXPECT_NE(plain.find(key), std::string::npos) << page << ": " << key;
+        // The German page is German from its header on.
+        if (german) {
+            EXPECT_NE(plain.find("Handbuch für Systemverwalter"), std::string::npos) << plain;
+            EXPECT_NE(plain.find("BEZEICHNUNG"), std::string::npos) << plain;
+            EXPECT_EQ(plain.find("System Manager's Manual"), std::string::npos) << plain;
+        }
     }
     // A static program: no program interpreter, no library of the host.
     ProcessResult elf = run_process({"readelf", "-d", "-l", bare.program()});
