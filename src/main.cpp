@@ -23,7 +23,7 @@
 #include "driver/wizard.h"
 #include "host/locate.h"
 #include "host/run_lock.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 #include "screen/terminal_guard.h"
 
 namespace {

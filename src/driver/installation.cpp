@@ -14,9 +14,9 @@
 #include "driver/backend.h"
 #include "exec/progress_reader.h"
 #include "exec/runner.h"
-#include "screen/choice.h"
-#include "screen/dialog.h"
-#include "screen/progress.h"
+#include "dialogs/choice.h"
+#include "dialogs/dialog.h"
+#include "dialogs/progress.h"
 
 int check_list_for_mandatory_packages(const std::string *list)
 {

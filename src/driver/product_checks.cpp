@@ -15,8 +15,8 @@
 #include "driver/installation.h"
 #include "exec/runner.h"
 #include "host/locate.h"
-#include "screen/choice.h"
-#include "screen/dialog.h"
+#include "dialogs/choice.h"
+#include "dialogs/dialog.h"
 #include "screen/status_window.h"
 
 int check_running_kestrane()

@@ -18,9 +18,9 @@
 #include "driver/backend.h"
 #include "exec/runner.h"
 #include "host/locate.h"
-#include "screen/agreement.h"
-#include "screen/choice.h"
-#include "screen/dialog.h"
+#include "dialogs/agreement.h"
+#include "dialogs/choice.h"
+#include "dialogs/dialog.h"
 
 void check_root(const char *prog_name)
 {

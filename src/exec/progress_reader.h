@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "screen/progress.h"
+#include "dialogs/progress.h"
 
 struct progress_data {
     char message[4096] = {};

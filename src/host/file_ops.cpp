@@ -15,7 +15,7 @@
 #include "core/text.h"
 #include "exec/runner.h"
 #include "host/locate.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 
 const char *temp_template = "/tmp/tsinstall.XXXXXX";
 

@@ -24,7 +24,7 @@
 #include "core/fatal_signals.h"
 #include "core/log.h"
 #include "core/text.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 
 namespace {
 

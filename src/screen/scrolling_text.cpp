@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "screen/newt_handles.h"
 #include "screen/terminal_guard.h"
+#include "screen/text_layout.h"
 #include "screen/window_stack.h"
 
 namespace {
@@ -84,6 +84,8 @@ void show_from(ScrollingText &text, int top)
 
 newtComponent scrolling_box(std::vector<std::string> lines, int width, int rows, int extra_rows)
 {
+    // Its window, drawn again, places the scroll bar anew.
+    on_window_drawn(place_scroll_bars);
     auto text = std::make_unique<ScrollingText>();
     text->lines = std::move(lines);
     text->width = width;

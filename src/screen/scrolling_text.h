@@ -12,7 +12,10 @@
 
 #include <newt.h>
 
+#include <algorithm>
 #include <string>
+
+#include "screen/text_layout.h"
 
 // A text box `width` columns wide and `rows` high (plus `extra_rows`
 // blank ones) for a text taller than that: the text wrapped two columns
@@ -42,3 +45,41 @@ void scroll_keys_go_to_its_list(newtComponent form);
 // Puts the scroll bars of `form`'s boxes beside their boxes again, after
 // the window was laid out anew.
 void place_scroll_bars(newtComponent form);
+
+// A wrapping text box for reflowed text, at most `max_rows` high (and no
+// higher than the text) with a scroll bar when the text is taller, plus
+// `extra_rows`. A text that fits gets exactly its reflowed size and no
+// scroll bar.
+inline newtComponent fitting_text_box(const Reflowed &flowed, int max_rows, int extra_rows = 0)
+{
+    if (flowed.height > max_rows)
+        return scrolled_text_box(flowed.text, flowed.width, max_rows, extra_rows);
+    newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height + extra_rows, NEWT_FLAG_WRAP);
+    newtTextboxSetText(box, flowed.text.c_str());
+    return box;
+}
+
+// The same for `text` reflowed at `target` columns with `flex` columns
+// either way.
+inline newtComponent fitting_text_box(const std::string &text, int target, int flex, int max_rows,
+                                      int extra_rows = 0)
+{
+    return fitting_text_box(reflow_text(text, target, flex, flex), max_rows, extra_rows);
+}
+
+// A wrapping text box as large as `text` reflowed at 60 columns, 5 either
+// way, or as large as the screen leaves beside `other_rows` of the dialog,
+// scrolling then.
+inline newtComponent wrapped_text_box(const std::string &text, int other_rows)
+{
+    return fitting_text_box(text, 60, 5, text_rows_left(other_rows));
+}
+
+// A wrapping text box for `text` reflowed at `target` columns, 5 either way,
+// at most 6 rows high with a scroll bar beyond that (fewer when the screen
+// leaves fewer beside `other_rows`), plus `extra_rows`.
+inline newtComponent scrolling_text_box(const std::string &text, int target, int extra_rows = 0,
+                                        int other_rows = 0)
+{
+    return fitting_text_box(text, target, 5, std::min(6, text_rows_left(other_rows + extra_rows)), extra_rows);
+}

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "screen/scrolling_text.h"
 #include "screen/terminal_guard.h"
 
 namespace {
@@ -25,6 +24,9 @@ struct OpenWindow {
 };
 
 std::vector<OpenWindow> windows;
+
+// What a widget above the stack places anew when a window is drawn.
+void (*drawn_hook)(newtComponent form) = nullptr;
 
 // Rows a screen keeps beside a window: the header line and the help line.
 constexpr int kScreenLines = 2;
@@ -87,7 +89,8 @@ void draw(OpenWindow &window)
 {
     drop_pending_keys();
     newtGridWrappedWindow(window.grid, window.title.data());
-    place_scroll_bars(window.form);
+    if (drawn_hook != nullptr)
+        drawn_hook(window.form);
     newtDrawForm(window.form);
     window.generation = screen_generation();
 }
@@ -112,6 +115,11 @@ std::vector<OpenWindow>::iterator window_of(newtComponent form)
 }
 
 } // namespace
+
+void on_window_drawn(void (*hook)(newtComponent form))
+{
+    drawn_hook = hook;
+}
 
 void open_grid_window(newtComponent form, newtGrid grid, const std::string &title)
 {

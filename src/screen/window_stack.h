@@ -12,6 +12,10 @@
 
 #include <string>
 
+// Called with a window's form whenever the window is drawn: what a widget
+// above the stack places anew then (the scroll bars of scrolling text).
+void on_window_drawn(void (*hook)(newtComponent form));
+
 // Puts every widget of `grid` on `form`, opens a centred window fitted to
 // the grid with `title` (already fitted), and keeps the grid until the
 // window is closed.

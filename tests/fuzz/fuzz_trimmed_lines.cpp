@@ -10,7 +10,7 @@
 
 #include "core/file_stream.h"
 #include "core/streams.h"
-#include "screen/text_dialogs.h"
+#include "dialogs/text_dialogs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -2,7 +2,7 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-#include "screen/text_dialogs.h"
+#include "dialogs/text_dialogs.h"
 
 #include <gtest/gtest.h>
 

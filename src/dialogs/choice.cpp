@@ -2,7 +2,7 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-#include "screen/choice.h"
+#include "dialogs/choice.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,8 +14,9 @@
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/buttons.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/scrolling_text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -19,6 +19,7 @@
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/newt_handles.h"
+#include "screen/scrolling_text.h"
 #include "screen/terminal_guard.h"
 
 int console_levels[4] = {0, 0, 0, 0};

@@ -2,7 +2,7 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-#include "screen/agreement.h"
+#include "dialogs/agreement.h"
 
 #include <newt.h>
 
@@ -17,8 +17,9 @@
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/buttons.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/scrolling_text.h"
 #include "screen/terminal_guard.h"
 
 namespace {

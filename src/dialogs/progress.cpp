@@ -2,7 +2,7 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-#include "screen/progress.h"
+#include "dialogs/progress.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,8 +12,9 @@
 
 #include "core/run_state.h"
 #include "core/text.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/scrolling_text.h"
 #include "screen/window_stack.h"
 #include "screen/terminal_guard.h"
 

@@ -2,7 +2,7 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-#include "screen/text_dialogs.h"
+#include "dialogs/text_dialogs.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,8 +13,9 @@
 #include "core/text.h"
 #include "core/streams.h"
 #include "screen/buttons.h"
-#include "screen/dialog.h"
+#include "dialogs/dialog.h"
 #include "screen/newt_handles.h"
+#include "screen/scrolling_text.h"
 
 std::string layout_report_text(std::string text)
 {
