@@ -61,11 +61,13 @@ build: $(BUILD)/build.ninja
 package: build-deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) --target sdk_package
 	sh packaging/make-source.sh . tessaro-virtualization-sdk-$(VERSION)-src $(BUILD)
-	@if [ -n "$(SIGN_KEY)" ]; then \
-		sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-$(VERSION)-x86_64.tar.gz "$(SIGN_KEY)" && \
-		sh packaging/sign-package.sh $(BUILD)/tessaro-virtualization-sdk-$(VERSION)-src.tar.gz "$(SIGN_KEY)"; fi
-	@cd $(BUILD) && ls tessaro-virtualization-sdk-$(VERSION)-* && \
-		sha256sum -c tessaro-virtualization-sdk-$(VERSION)-x86_64.tar.gz.sha256 tessaro-virtualization-sdk-$(VERSION)-src.tar.gz.sha256
+	@# (Built from a source tarball, there is no source tarball to sign.)
+	@set -e; cd $(BUILD); for kind in x86_64 src; do \
+		tarball=tessaro-virtualization-sdk-$(VERSION)-$$kind.tar.gz; \
+		[ -e "$$tarball" ] || continue; \
+		if [ -n "$(SIGN_KEY)" ]; then sh $(CURDIR)/packaging/sign-package.sh "$$tarball" "$(SIGN_KEY)"; fi; \
+		ls "$$tarball"*; sha256sum -c "$$tarball.sha256"; \
+	done
 
 # The pictures of the wizard's screens that the README shows, and of every
 # other dialog, taken anew from the real program in a terminal.

@@ -32,10 +32,15 @@ map=$6
 compiler=$7
 here=$(cd "$(dirname "$0")" && pwd)
 
+# The time of every entry: SOURCE_DATE_EPOCH, or the last commit's (in a
+# clone, or as the source tarball carries it in packaging/source-date).
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     epoch=$SOURCE_DATE_EPOCH
-else
-    epoch=$(git -C "$here" log -1 --format=%ct 2>/dev/null || echo 0)
+elif ! epoch=$(git -C "$here" log -1 --format=%ct 2>/dev/null) || [ -z "$epoch" ]; then
+    epoch=$(cat "$here/source-date" 2>/dev/null)
+    case $epoch in
+        '' | *[!0-9]*) epoch=0 ;;
+    esac
 fi
 
 stage=$(mktemp -d "$out/.package.XXXXXXXXXX")

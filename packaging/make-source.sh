@@ -17,9 +17,10 @@ src=$1
 name=$2
 out=$3
 
-if ! commit=$(git -C "$src" rev-parse --verify -q 'HEAD^{commit}'); then
-    echo "make-source: $src is not a git work tree with a commit: the sources are packed from a commit" >&2
-    exit 1
+if ! commit=$(git -C "$src" rev-parse --verify -q 'HEAD^{commit}' 2>/dev/null); then
+    # Sources unpacked from a source tarball: they are the tarball.
+    echo "make-source: $src is not a git clone: no source tarball is made (these sources came from one)"
+    exit 0
 fi
 if [ -n "$(git -C "$src" status --porcelain --untracked-files=no)" ]; then
     echo "make-source: warning: the work tree has changes that are not committed; the source tarball holds commit $commit without them, which is not what this package was built from" >&2
