@@ -143,6 +143,7 @@ std::string blank_invisible_formats(std::string_view text)
 
 std::string screen_text(std::string_view text)
 {
+    text = text.substr(0, text.find('\0'));
     std::string out;
     out.reserve(text.size());
     std::size_t column = 0;

@@ -47,8 +47,9 @@ bool is_invisible_format(unsigned code);
 // other byte as it is.
 std::string blank_invisible_formats(std::string_view text);
 
-// `text` as a window may show it (a licence file, as it stands): invisible
-// format characters, controls (all of C0 but the line feed, DEL, C1) and
+// `text` as a window may show it (a licence file, as it stands): it ends at
+// a NUL, as any C string shown on screen does; invisible format characters,
+// controls (all of C0 but the line feed, DEL, C1) and
 // bytes that are not UTF-8 each become one blank, so that what is shown is
 // what is measured; a tab becomes the blanks up to the next column that is
 // a multiple of 8.

@@ -80,12 +80,10 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
     std::size_t got = std::fread(text.data(), 1, kAgreementMax, file.get());
     text.resize(got);
     file.reset();
-    // A NUL in the file ends the text, as it ends any C string shown on
-    // screen; a licence written on Windows ends its lines as any other.
-    text.resize(std::min(text.size(), text.find('\0')));
-    // Shown as safely as the back end's text: nothing in it reaches the
-    // terminal as a control or reorders what is read, and every character
-    // takes the columns it is measured by.
+    // Shown as safely as the back end's text: a NUL ends it, nothing in it
+    // reaches the terminal as a control or reorders what is read, and every
+    // character takes the columns it is measured by; a licence written on
+    // Windows ends its lines as any other.
     text = screen_text(unix_line_ends(std::move(text)));
 
     // The box takes what the screen leaves: made anew for every size.

@@ -4,7 +4,6 @@
 
 #include "driver/installation.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -44,7 +43,6 @@ int prepare_output_message(std::string *msg)
     // what the dialog shows, nor reach the terminal as a control (printed
     // after an unattended run, an escape sequence would colour it). A NUL
     // ends it, as it ends any C string shown on screen.
-    msg->resize(std::min(msg->size(), msg->find('\0')));
     *msg = screen_text(*msg);
     bool rewrite = true;
     for (std::size_t i = 0; i < msg->size(); ++i) {

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Shown as the list is up to a NUL, but for its controls and invisible
     // format characters (each a blank, tabs to the next stop of 8) and the
     // markers that became dashes.
-    const std::string shown = screen_text(list.substr(0, list.find('\0')));
+    const std::string shown = screen_text(list);
     std::string prepared = list;
     if (prepare_output_message(&prepared) != 0 || prepared.size() != shown.size())
         std::abort();
