@@ -10,7 +10,8 @@
 const fs = require('fs');
 const CDX = require('@cyclonedx/cyclonedx-library');
 
-const validator = new CDX.Validation.JsonStrictValidator(CDX.Spec.Version.v1dot5);
+// The format's version 1.5, as the library names it.
+const validator = new CDX.Validation.JsonStrictValidator('1.5');
 validator.validate(fs.readFileSync(process.argv[2], 'utf8')).then(
     (errors) => {
         if (errors) {
