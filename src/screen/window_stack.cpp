@@ -21,6 +21,8 @@ struct OpenWindow {
     int generation; // of the screen it was drawn on
     int columns;    // the terminal's size its content was made for
     int rows;
+    bool on_screen; // its window is open (a window under another one
+                    // that does not fit the screen now is left off)
 };
 
 std::vector<OpenWindow> windows;
@@ -34,6 +36,17 @@ constexpr int kScreenLines = 2;
 // The size of the terminal every open window needs to be drawn whole: its
 // frame (with a blank column and row inside) around its grid, and the
 // shadow below it, beside the header and the help line.
+void size_needed(const OpenWindow &window, int &columns, int &rows)
+{
+    int width = 0;
+    int height = 0;
+    newtGridGetSize(window.grid, &width, &height);
+    auto *begin = reinterpret_cast<SLuchar_Type *>(const_cast<char *>(window.title.data()));
+    const int title = static_cast<int>(SLsmg_strwidth(begin, begin + window.title.size())) + 2;
+    columns = std::max(width, title) + 2 + 2;
+    rows = height + 2 + 2 + 1 + kScreenLines;
+}
+
 void size_needed(int &columns, int &rows)
 {
     columns = 0;
@@ -41,12 +54,26 @@ void size_needed(int &columns, int &rows)
     for (const OpenWindow &window : windows) {
         int width = 0;
         int height = 0;
-        newtGridGetSize(window.grid, &width, &height);
-        auto *begin = reinterpret_cast<SLuchar_Type *>(const_cast<char *>(window.title.data()));
-        const int title = static_cast<int>(SLsmg_strwidth(begin, begin + window.title.size())) + 2;
-        columns = std::max(columns, std::max(width, title) + 2 + 2);
-        rows = std::max(rows, height + 2 + 2 + 1 + kScreenLines);
+        size_needed(window, width, height);
+        columns = std::max(columns, width);
+        rows = std::max(rows, height);
     }
+}
+
+// Whether `window` fits the terminal as it is now. A window under another
+// one that was laid out for a larger terminal would cover the header and
+// the help line, and show through beside the dialog above it: it stays
+// off the screen until its dialog comes back and is made for the size now.
+bool fits_now(const OpenWindow &window)
+{
+    int columns = 0;
+    int rows = 0;
+    if (!terminal_size_now(columns, rows))
+        return true;
+    int width = 0;
+    int height = 0;
+    size_needed(window, width, height);
+    return width <= columns && height <= rows;
 }
 
 // Whether the windows can be shown: on a terminal of the size the wizard
@@ -87,6 +114,7 @@ void wait_until_windows_fit()
 
 void draw(OpenWindow &window)
 {
+    window.on_screen = true;
     drop_pending_keys();
     newtGridWrappedWindow(window.grid, window.title.data());
     if (drawn_hook != nullptr)
@@ -96,16 +124,20 @@ void draw(OpenWindow &window)
 }
 
 // Lays out and draws every window again, on a cleared screen, once the
-// terminal is large enough for them; `popped` tells how many of them are
-// off the screen already (their windows popped).
-void draw_all(std::size_t popped)
+// terminal is large enough for them.
+void draw_all()
 {
-    for (std::size_t i = popped; i < windows.size(); ++i)
-        newtPopWindowNoRefresh();
+    for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
+        if (window->on_screen)
+            newtPopWindowNoRefresh();
+        window->on_screen = false;
+    }
     wait_until_windows_fit();
     redraw_screen_background();
-    for (OpenWindow &window : windows)
-        draw(window);
+    for (OpenWindow &window : windows) {
+        if (&window == &windows.back() || fits_now(window))
+            draw(window);
+    }
     newtRefresh();
 }
 
@@ -130,14 +162,18 @@ void open_grid_window(newtComponent form, newtGrid grid, const std::string &titl
     int columns = 0;
     int rows = 0;
     newtGetScreenSize(&columns, &rows);
-    windows.push_back({form, grid, title, 0, columns, rows});
-    if (windows_fit() && !terminal_size_changed()) {
+    windows.push_back({form, grid, title, 0, columns, rows, false});
+    // (A window under it that is on the screen but no longer fits it
+    // comes off: the dialog it belongs to was left for this one.)
+    if (windows_fit() && !terminal_size_changed() &&
+        std::all_of(windows.begin(), windows.end() - 1,
+                    [](const OpenWindow &w) { return !w.on_screen || fits_now(w); })) {
         draw(windows.back());
         return;
     }
     // A terminal too small for it, or resized since the windows under it
     // were drawn: all of them anew, when they fit.
-    draw_all(1);
+    draw_all();
 }
 
 void close_grid_window(newtComponent form)
@@ -148,21 +184,24 @@ void close_grid_window(newtComponent form)
         return;
     }
     newtGridFree(found->grid, 1);
+    const bool on_screen = found->on_screen;
     windows.erase(found);
-    newtPopWindowNoRefresh();
+    if (on_screen)
+        newtPopWindowNoRefresh();
     // What is under it was drawn for another screen: the screen was
     // cleared (resized) while the closed window was up.
     const int now = screen_generation();
-    if (terminal_size_changed() ||
-        std::any_of(windows.begin(), windows.end(), [now](const OpenWindow &w) { return w.generation != now; }))
-        draw_all(0);
+    if (terminal_size_changed() || std::any_of(windows.begin(), windows.end(), [now](const OpenWindow &w) {
+            return !w.on_screen || w.generation != now;
+        }))
+        draw_all();
     else
         newtRefresh();
 }
 
 void redraw_windows()
 {
-    draw_all(0);
+    draw_all();
 }
 
 bool show_windows_if_they_fit(bool asked)
@@ -174,9 +213,14 @@ bool show_windows_if_they_fit(bool asked)
     }
     if (asked || terminal_size_changed() ||
         std::any_of(windows.begin(), windows.end(),
-                    [now = screen_generation()](const OpenWindow &w) { return w.generation != now; }))
-        draw_all(0);
+                    [now = screen_generation()](const OpenWindow &w) { return w.on_screen && w.generation != now; }))
+        draw_all();
     return true;
+}
+
+bool terminal_too_small_for_windows()
+{
+    return !windows_fit();
 }
 
 bool made_for_another_size(newtComponent form)

@@ -38,6 +38,10 @@ void redraw_windows();
 // size is the same (Ctrl-L).
 bool show_windows_if_they_fit(bool asked = false);
 
+// Whether the terminal is now too small for the open windows (the size
+// notice stands, or will at the next look).
+bool terminal_too_small_for_windows();
+
 // Whether the content of `form`'s window was made for another terminal
 // size than the one now, on a terminal large enough for the wizard: a
 // dialog that measures the screen is then made anew (see run_form).

@@ -342,6 +342,29 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     EXPECT_EQ(shrunk.term.wait_exit(), 10);
     EXPECT_TRUE(shrunk.term.left_usable());
 
+    // Enter that arrives in the same instant as a shrink below the minimum
+    // (both wait while the installer is stopped) is dropped like any key
+    // while the size notice shows: grown again, the welcome is still there.
+    WizardRun instant;
+    instant.start();
+    ASSERT_TRUE(instant.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!"));
+    const std::string installer = shell_output("pgrep -f " + sh_quote("^" + instant.pkg.program()));
+    ASSERT_FALSE(installer.empty());
+    ASSERT_EQ(kill(std::stoi(installer), SIGSTOP), 0);
+    instant.term.resize(60, 12);
+    instant.term.press("Enter");
+    ASSERT_EQ(kill(std::stoi(installer), SIGCONT), 0);
+    ASSERT_TRUE(instant.term.wait_until([&](const std::string &) {
+        std::string text;
+        for (const std::string &row : instant.term.rows())
+            text += row;
+        return text.find("Terminal too small") != std::string::npos;
+    })) << instant.term.screen();
+    instant.term.resize(80, 24);
+    ASSERT_TRUE(instant.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!")) << instant.term.screen();
+    EXPECT_TRUE(instant.term.cursor_on("Next >")) << instant.term.screen();
+    instant.cancel_at_welcome();
+
     // A window that waits for no key (the progress bar) is laid out and
     // drawn for the new size while it is up: centred.
     WizardRun barred;
@@ -429,6 +452,37 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
         expect_between_header_and_help_line(welcome.term, 16);
     }
 
+    // The cancel question over a welcome laid out at 80x24, shrunk to
+    // 70x16: the welcome does not cover the header, the help line or the
+    // question; answered No, the welcome comes back laid out for 70x16.
+    for (const auto &[lang, question, next] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"C.UTF-8", "Are you sure you want to cancel?", "Next >"},
+             {"de_DE.UTF-8", "Möchten Sie wirklich abbrechen?", "Weiter >"}}) {
+        SCOPED_TRACE(lang);
+        WizardRun asked;
+        asked.pkg.use_sample_backend(); // with the catalogues
+        asked.start({}, lang);
+        ASSERT_TRUE(asked.term.wait_for(next)) << asked.term.screen();
+        asked.term.press("Tab");
+        asked.term.press("Enter");
+        ASSERT_TRUE(asked.term.wait_for(question)) << asked.term.screen();
+        asked.term.resize(70, 16);
+        // Drawn for the new size: the question's window whole (its last
+        // corner) and the help line.
+        ASSERT_TRUE(asked.term.wait_until([&](const std::string &screen) {
+            const std::vector<std::string> lines = asked.term.rows();
+            return lines.size() == 16 && screen.find(question) != std::string::npos &&
+                   asked.term.find("\xe2\x94\x98", true).first > asked.term.find(question).first &&
+                   lines[15].find("<Tab>") != std::string::npos;
+        })) << asked.term.screen();
+        expect_between_header_and_help_line(asked.term, 16);
+        EXPECT_EQ(asked.term.screen().find(next), std::string::npos) << asked.term.screen();
+        asked.term.press("Enter"); // No, the default
+        ASSERT_TRUE(asked.term.wait_gone(question)) << asked.term.screen();
+        ASSERT_TRUE(asked.term.wait_for(next)) << asked.term.screen();
+        expect_between_header_and_help_line(asked.term, 16);
+    }
+
     // A finish made while the terminal is too small (one row for its text)
     // is made anew once the terminal is large enough: its whole text.
     WizardRun cramped;
@@ -436,6 +490,7 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     cramped.start();
     cramped.welcome_next();
     cramped.accept_licence();
+    ASSERT_TRUE(cramped.term.wait_gone("License Agreement")); // the key taken before the shrink
     cramped.term.resize(60, 12);
     cramped.pkg.open_gate("small");
     ASSERT_TRUE(cramped.term.wait_for("Terminal too small")) << cramped.term.screen();
