@@ -365,6 +365,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                    gpg + "--export-secret-subkeys release@tessaro.example | python3 " +
                    sh_quote(std::string(SOURCE_DIR) + "/tests/support/sign-with-subkey.py") + " " + sums + " $fpr > " +
                    sums + ".asc"},
+        {"critical", gpg + "-u release@tessaro.example --sig-notation '!build@tessaro.example=1' -a -b " + sums},
+        {"twosigs", gpg + "-u release@tessaro.example -u other@tessaro.example -a -b " + sums},
         {"good", gpg + "-u release@tessaro.example -a -b " + sums}};
     for (const auto &[kind, make] : kinds) {
         fs::create_directories(signing / kind);
@@ -394,6 +396,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"expired", "old.asc", ".asc was made by the key of " + (signing / "old.asc") + ", which has expired"},
              {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},
              {"future", "release.asc", ".asc is dated in the future ("},
+             {"critical", "release.asc", ".asc carries a critical part that gpgv does not know (a critical notation, say)"},
+             {"twosigs", "release.asc", ".asc holds 2 signatures: it must hold one, by the key of " + (signing / "release.asc")},
              {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
              {"good", "two.asc", "the signing key " + (signing / "two.asc") + " holds 2 keys (" +
                                      fingerprints.substr(0, fingerprints.size() - 1) + "): pin exactly one"},
@@ -524,6 +528,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     ASSERT_EQ(run_process({"sh", "-ec", "tar -xzf " + sh_quote(PACKAGE_TARBALL) + "\ncd " + name +
                                             "\necho quoted > \"payload/doc/it's\"\n"
                                             "echo \"payload/doc/it's " + kSdk + "/doc/it's\" >> Manifest\n"
+                                            "f=\"doc/caf$(printf '\\351')\"\necho latin > \"payload/$f\"\n"
+                                            "echo \"payload/$f " + kSdk + "/$f\" >> Manifest\n"
                                             "echo \"" + name + " " + std::string(64, 'b') + "\" > data/identity\ncd ..\n"
                                             "tar -czf " + name + ".tar.gz " + name + "\nsha256sum " + name + ".tar.gz > " + name +
                                             ".tar.gz.sha256"},
@@ -534,6 +540,13 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     expect_rows(fleet.play({&byhand}, quoted_package), {{"byhand", 1, 0, "\"msg\": \"upgrade " + name}}, "quoted path");
     EXPECT_EQ(read_file(byhand.host.installed_file(kSdk + "/doc/it's")), "quoted\n");
     expect_rows(fleet.play({&byhand}, quoted_package), {{"byhand", 0, 0, "\"msg\": \"up to date: " + name}}, "quoted again");
+    // A name that is no UTF-8 is named byte for byte in the verdict (the
+    // manifest's last section, where it went, is the configuration).
+    ASSERT_EQ(byhand.run(fleet.key(), "echo more >> " + kSdk + "/doc/caf$(printf '\\351')").status, 0);
+    expect_rows(fleet.play({&byhand}, quoted_package),
+                {{"byhand", 0, 0, "\"msg\": \"up to date: " + name + "; configuration changed on the host, kept as it is: " +
+                                     kSdk + "/doc/caf\\\\xE9\""}},
+                "non-UTF-8 path");
     ASSERT_EQ(byhand.run(fleet.key(), "cd " + kSdk + " && rm Manifest Installed && chmod 0600 doc/README && "
                                       "chmod 0777 bin/tessaro-sdk-info").status, 0);
     expect_rows(fleet.play({&byhand}, {}), {{"byhand", 1, 0, "\"msg\": \"install " + name}}, "over files");

@@ -124,6 +124,22 @@ if [ -f "$record" ] && proven; then
 fi
 echo "installed=$installed"
 
+# A path as a message carries it: as it is when it is UTF-8 text without
+# control characters; otherwise every byte outside printable ASCII, and a
+# backslash, as \xHH, so that the name stays exact whatever bytes it holds
+# (the controller would show bytes that are no UTF-8 as "?").
+shown() {
+    if printf '%s' "$1" | LC_ALL=C grep -q '[^ -~]' &&
+        { printf '%s' "$1" | LC_ALL=C grep -q '[[:cntrl:]]' ||
+            ! printf '%s' "$1" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; }; then
+        printf '%s' "$1" | od -An -v -tu1 | awk '
+            { for (f = 1; f <= NF; f++) printf ($f < 32 || $f > 126 || $f == 92) ? "\\x%02X" : "%c", $f }
+            END { print "" }'
+    else
+        printf '%s\n' "$1"
+    fi
+}
+
 # The recorded files that differ from the record, and the changed
 # configuration files. A file is read only when its size, mode or time
 # changed (or with READ "all"); a configuration file always, as the record
@@ -155,9 +171,9 @@ verify() {
                 what=content
             fi
             if [ "$section" = config ] && [ "$what" != missing ]; then
-                echo "kept $path"
+                echo "kept $(shown "$path")"
             else
-                echo "changed $path ($what)"
+                echo "changed $(shown "$path") ($what)"
             fi
         done
 }

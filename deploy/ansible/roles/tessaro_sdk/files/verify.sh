@@ -104,11 +104,18 @@ bad"*) refuse "the signing key $key is not an ASCII-armoured OpenPGP public key 
         *"
 "*) refuse "the signing key $key holds $(printf '%s\n' "$primaries" | wc -l) keys ($(printf '%s\n' "$primaries" | paste -s -d ' ' - | sed 's/ /, /g')): pin exactly one" ;;
     esac
-    status=$(gpgv --homedir "$work" --keyring "$work/keyring" --status-fd 1 "$work/signature" "$work/sums" 2>/dev/null)
+    # gpgv's own words (in English) tell what its status lines do not.
+    status=$(LC_ALL=C gpgv --homedir "$work" --keyring "$work/keyring" --status-fd 1 "$work/signature" "$work/sums" \
+        2> "$work/gpgv.err")
     has() {
         printf '%s\n' "$status" | grep -q -E "^\[GNUPG:\] $1( |$)"
     }
-    if has EXPKEYSIG; then
+    signatures=$(printf '%s\n' "$status" | grep -c '^\[GNUPG:\] NEWSIG')
+    if [ "$signatures" -gt 1 ]; then
+        refuse "$signature holds $signatures signatures: it must hold one, by the key of $key, and no other"
+    elif grep -q 'unknown critical bit' "$work/gpgv.err"; then
+        refuse "the signature $signature carries a critical part that gpgv does not know (a critical notation, say): it cannot count as good"
+    elif has EXPKEYSIG; then
         refuse "$signature was made by the key of $key, which has expired"
     elif has REVKEYSIG; then
         refuse "$signature was made by the key of $key, which was revoked"
