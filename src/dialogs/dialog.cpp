@@ -58,11 +58,15 @@ void message_box(const char *mess, const char *button, const char *title, bool s
     int target = 60;
     if (short_text)
         target = static_cast<int>(std::min<std::size_t>(std::strlen(mess), 60));
-    // Beside the text: the padding rows above it and above the button bar
-    // of baseDialog, and the bar.
+    // Beside the text: the padding row above the button bar of baseDialog,
+    // and the bar. A message with its own title (a list to read whole)
+    // takes every row the screen leaves; others at most six.
     baseDialog(title != nullptr ? title : _("Message"), nullptr, nullptr,
-               [&] { return scrolling_text_box(mess, target, short_text ? 1 : 0, 2 + button_bar_rows()); }, button,
-               nullptr, 0);
+               [&] {
+                   return title != nullptr ? wrapped_text_box(mess, 1 + button_bar_rows())
+                                           : scrolling_text_box(mess, target, short_text ? 1 : 0, 1 + button_bar_rows());
+               },
+               button, nullptr, 0);
 }
 
 // The generic dialog: `label` above the widget `co` (or `make_co`'s), then
@@ -99,8 +103,9 @@ int run_base_dialog(const char *caption, const char *label, const char *label1, 
         newtGrid grid = newtCreateGrid(1, 4);
         if (top != nullptr)
             newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, top, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
+        // (Below the label, a blank row; with no label, the window's own.)
         if (co != nullptr)
-            newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, co, 0, 1, 0, 0, 0, 0);
+            newtGridSetField(grid, 0, 1, NEWT_GRID_COMPONENT, co, 0, top != nullptr ? 1 : 0, 0, 0, 0, 0);
         if (bottom != nullptr)
             newtGridSetField(grid, 0, 2, NEWT_GRID_COMPONENT, bottom, 0, 1, 0, 0, NEWT_ANCHOR_LEFT, 0);
         newtGridSetField(grid, 0, 3, NEWT_GRID_SUBGRID, buttons, 0, 1, 0, 0, 0, NEWT_GRID_FLAG_GROWX);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 #include "core/fatal_signals.h"
 #include "core/run_state.h"
@@ -19,8 +21,21 @@ namespace {
 
 struct TerminalLine {
     bool open = false;
+    bool erases = false;   // the terminal erases to the end of a line
     std::size_t shown = 0; // columns written by the last update
 };
+
+// Erases from the cursor to the end of the line (ECMA-48 EL), which every
+// terminal but a dumb one knows. Erased cells hold nothing, so a terminal
+// that rewraps its lines after a resize joins no blanks to the text; a
+// dumb terminal gets blanks instead.
+constexpr const char *kEraseToEnd = "\033[K";
+
+bool terminal_erases()
+{
+    const char *term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+}
 
 TerminalLine terminal_line;
 
@@ -73,6 +88,7 @@ std::string terminal_line_text(int percent, std::string_view message, std::size_
 void open_terminal_line()
 {
     terminal_line.open = !innewt && ::isatty(STDOUT_FILENO) == 1;
+    terminal_line.erases = terminal_erases();
     terminal_line.shown = 0;
     note_progress_line_open(terminal_line.open);
 }
@@ -83,12 +99,15 @@ void update_terminal_line(int percent, const char *message)
         return;
     // One column less than the terminal is wide (read anew every time: it
     // may have been resized), so that it never wraps; what is left of the
-    // last update is blanked, as far as the terminal is wide now.
+    // last update is erased (or blanked, as far as the terminal is wide
+    // now).
     std::size_t columns = 0;
     const std::size_t limit = terminal_columns() - 1;
     std::string line = "\r" + terminal_line_text(percent, message, limit, columns);
     const std::size_t blank_to = std::min(terminal_line.shown, limit);
-    if (blank_to > columns)
+    if (terminal_line.erases)
+        line += kEraseToEnd;
+    else if (blank_to > columns)
         line.append(blank_to - columns, ' ');
     terminal_line.shown = columns;
     std::fwrite(line.data(), 1, line.size(), stdout);
@@ -99,7 +118,9 @@ void clear_terminal_line()
 {
     if (!terminal_line.open || terminal_line.shown == 0)
         return;
-    std::string blank = "\r" + std::string(std::min(terminal_line.shown, terminal_columns() - 1), ' ') + "\r";
+    std::string blank = terminal_line.erases
+                            ? std::string("\r") + kEraseToEnd
+                            : "\r" + std::string(std::min(terminal_line.shown, terminal_columns() - 1), ' ') + "\r";
     terminal_line.shown = 0;
     std::fwrite(blank.data(), 1, blank.size(), stdout);
     std::fflush(stdout);

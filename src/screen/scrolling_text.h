@@ -53,7 +53,7 @@ void place_scroll_bars(newtComponent form);
 inline newtComponent fitting_text_box(const Reflowed &flowed, int max_rows, int extra_rows = 0)
 {
     if (flowed.height > max_rows)
-        return scrolled_text_box(flowed.text, flowed.width, max_rows, extra_rows);
+        return scrolled_text_box(flowed.source, flowed.width, max_rows, extra_rows);
     newtComponent box = newtTextbox(-1, -1, flowed.width, flowed.height + extra_rows, NEWT_FLAG_WRAP);
     newtTextboxSetText(box, flowed.text.c_str());
     return box;

@@ -14,17 +14,21 @@
 
 #include "screen/terminal_guard.h"
 
-// Text reflowed by the widget library; `text` and the size of the block.
+// Text reflowed by the widget library; `text` and the size of the block,
+// and the text as it was before (`source`), for wrapping it anew at another
+// width: wrapping wrapped text again breaks its lines twice.
 struct Reflowed {
     std::string text;
     int width = 0;
     int height = 0;
+    std::string source;
 };
 
 inline Reflowed reflow_text(const std::string &text, int width, int flex_down, int flex_up)
 {
     std::string copy = text;
     Reflowed result;
+    result.source = text;
     char *flowed = newtReflowText(copy.data(), width, flex_down, flex_up, &result.width, &result.height);
     if (flowed != nullptr) {
         result.text = flowed;

@@ -44,6 +44,15 @@ TEST(GermanCommandLine, UsageAndErrorsInGerman)
         return options;
     }());
     EXPECT_EQ(nobody.err, pkg.program() + " kann nur als root ausgeführt werden\n");
+    // A failed back-end step names the product and the log where the
+    // English message does.
+    pkg.tool("installer-cli", "echo kaputt >&2\nexit 4\n");
+    ProcessResult failed = pkg.run({"-i"}, german());
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("kaputt\nFehler bei der Konfiguration von Tessaro Virtualization SDK. Näheres finden "
+                              "Sie in /var/log/kestrane-sdk-install.log.\n"),
+              std::string::npos)
+        << failed.err;
 }
 
 TEST(GermanCommandLine, WithoutACatalogueTheTextsAreEnglish)

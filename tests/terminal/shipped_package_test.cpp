@@ -553,7 +553,8 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     // left of the last one, to the new width, so it stays on one row.
     PackageFixture shrinking;
     shrinking.tool("installer-cli", "echo \"[ 40%] $(printf '%070d' 0)\"\n" + shrinking.gate("shrunk") +
-                                        "echo '[ 60%] short'\n" + shrinking.gate("seen") + "echo '[100%] Done'\n");
+                                        "echo '[ 60%] short'\n" + shrinking.gate("seen") + "echo '[ 70%] x'\n" +
+                                        shrinking.gate("grown") + "echo '[100%] Done'\n");
     Terminal shrunk(80, 24);
     shrunk.start(shrinking.command_text({"-i"}));
     ASSERT_TRUE(shrunk.wait_for(" 40% 000")) << shrunk.screen();
@@ -564,7 +565,14 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     EXPECT_TRUE(shrunk.wait_until([&](const std::string &) {
         return shrunk.cursor().second == shrunk.find(" 60% short").first && shrunk.cursor().first < 40;
     })) << shrunk.cursor().first << "," << shrunk.cursor().second << "\n" << shrunk.screen();
+    // Grown again, a terminal that rewraps its lines joins the rows the
+    // shrink made of the first update: the next one erases all of that.
+    shrunk.resize(80, 24);
     shrinking.open_gate("seen");
+    ASSERT_TRUE(shrunk.wait_for(" 70% x")) << shrunk.screen();
+    const auto [grown_row, grown_column] = shrunk.find(" 70% x");
+    EXPECT_EQ(shrunk.rows()[static_cast<std::size_t>(grown_row)].find_last_not_of(' '), 5u) << shrunk.screen();
+    shrinking.open_gate("grown");
     EXPECT_EQ(shrunk.wait_exit(), 0);
 
     // Wide characters count two columns each: the line never wraps, so the

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <regex>
@@ -313,6 +314,18 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
         // The rows' trailing blanks are not kept: "small: " ends a row.
         return joined().find("Terminal too small:70x16 needed, 20x5 now") != std::string::npos;
     })) << shrunk.term.screen();
+    // The notice names the size after a resize of only the height, or
+    // only the width, too.
+    for (const auto &[columns, rows] : std::vector<std::pair<int, int>>{{20, 8}, {30, 8}}) {
+        shrunk.term.resize(columns, rows);
+        // (Compared without blanks: where the rows break depends on the width.)
+        const std::string now = "Terminaltoosmall:70x16needed," + std::to_string(columns) + "x" + std::to_string(rows) + "now";
+        ASSERT_TRUE(shrunk.term.wait_until([&](const std::string &) {
+            std::string text = joined();
+            text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+            return text.find(now) != std::string::npos;
+        })) << shrunk.term.screen();
+    }
     shrunk.term.press("Enter");
     shrunk.term.resize(100, 30);
     const std::string title = "\xe2\x94\xa4 Tessaro Virtualization SDK Installer \xe2\x94\x9c";
@@ -395,7 +408,11 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     ASSERT_TRUE(licence.term.wait_for("License Agreement"));
     licence.term.press("BTab");
     ASSERT_TRUE(licence.term.wait_until([&](const std::string &) { return licence.term.cursor_on(" Accept "); }));
-    for (const auto &[columns, rows] : std::vector<std::pair<int, int>>{{100, 30}, {72, 18}, {70, 16}, {90, 26}}) {
+    // Some steps change only the height, or only the width: a taller
+    // terminal gives the licence more rows, a lower one never cuts it.
+    int licence_height = 0;
+    for (const auto &[columns, rows] :
+         std::vector<std::pair<int, int>>{{100, 30}, {72, 18}, {70, 16}, {90, 26}, {90, 40}, {120, 40}, {120, 20}}) {
         licence.term.resize(columns, rows);
         // Laid out for the new size: the window's own bottom (the last
         // corner on the screen) above the help line, which is drawn.
@@ -408,6 +425,14 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
                    licence.term.cursor_on(" Accept ");
         })) << columns << "x" << rows << "\n" << licence.term.screen();
         expect_between_header_and_help_line(licence.term, rows);
+        const auto height = [&] {
+            return licence.term.find("\xe2\x94\x94", true).first - licence.term.find("\xe2\x94\x8c").first;
+        };
+        if (columns == 90 && rows == 40) {
+            EXPECT_TRUE(licence.term.wait_until([&](const std::string &) { return height() > licence_height; }))
+                << licence.term.screen();
+        }
+        licence_height = height();
     }
     licence.term.press("Enter");
     ASSERT_TRUE(licence.term.wait_gone("License Agreement"));
@@ -527,6 +552,22 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
         EXPECT_EQ(rows[0].rfind("Tessaro Virtualization SDK 3.1", 0), 0u) << small.term.screen();
         expect_between_header_and_help_line(small.term, 16);
     }
+
+    // On a large terminal the recommendation of 40 packages takes the rows
+    // the screen has, and its text is wrapped once (the sentence in two
+    // rows, no word left alone on a row of its own).
+    WizardRun large(200, 60);
+    large.pkg.tool("installer/pm.sh", "case \"$1\" in --check) echo 'm libfoo' ;; --install) i=0; while [ $i -lt 40 ]; "
+                                      "do echo o tessaro-absent-$i; i=$((i+1)); done ;; esac\nexit 0\n");
+    large.start();
+    large.welcome_next();
+    large.accept_licence();
+    ASSERT_TRUE(large.term.wait_for("- libfoo"));
+    large.term.press("Enter");
+    ASSERT_TRUE(large.term.wait_for("- tessaro-absent-39", std::chrono::seconds(30))) << large.term.screen();
+    EXPECT_EQ(large.term.find("well:").first - large.term.find("successfully installed").first, 1) << large.term.screen();
+    large.term.press("Enter");
+    large.finish();
 }
 
 TEST(WizardRun, UnreadableConsoleLevelIsLoggedAndTheRunGoesOn)
