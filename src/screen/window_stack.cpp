@@ -33,9 +33,9 @@ void (*drawn_hook)(newtComponent form) = nullptr;
 // Rows a screen keeps beside a window: the header line and the help line.
 constexpr int kScreenLines = 2;
 
-// The size of the terminal every open window needs to be drawn whole: its
-// frame (with a blank column and row inside) around its grid, and the
-// shadow below it, beside the header and the help line.
+// The size of the terminal `window` needs to be drawn whole: its frame
+// (with a blank column and row inside) around its grid, and the shadow
+// below it, beside the header and the help line.
 void size_needed(const OpenWindow &window, int &columns, int &rows)
 {
     int width = 0;
@@ -47,6 +47,7 @@ void size_needed(const OpenWindow &window, int &columns, int &rows)
     rows = height + 2 + 2 + 1 + kScreenLines;
 }
 
+// The same for every open window.
 void size_needed(int &columns, int &rows)
 {
     columns = 0;
@@ -127,10 +128,11 @@ void draw(OpenWindow &window)
 // terminal is large enough for them.
 void draw_all()
 {
-    for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
-        if (window->on_screen)
+    // (The library pops its top window: one pop for each window shown.)
+    for (OpenWindow &window : windows) {
+        if (window.on_screen)
             newtPopWindowNoRefresh();
-        window->on_screen = false;
+        window.on_screen = false;
     }
     wait_until_windows_fit();
     redraw_screen_background();
