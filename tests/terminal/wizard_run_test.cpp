@@ -365,6 +365,10 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     ASSERT_FALSE(installer.empty());
     ASSERT_EQ(kill(std::stoi(installer), SIGSTOP), 0);
     instant.term.resize(60, 12);
+    // The terminal's own size is set when tmux gets round to it: the key
+    // goes in after that, so that both are there when the installer goes on.
+    const std::string tty = instant.term.tty();
+    ASSERT_TRUE(eventually([&] { return shell_output("stty -F " + sh_quote(tty) + " size") == "12 60\n"; }));
     instant.term.press("Enter");
     ASSERT_EQ(kill(std::stoi(installer), SIGCONT), 0);
     ASSERT_TRUE(instant.term.wait_until([&](const std::string &) {
