@@ -104,10 +104,9 @@ void update_terminal_line(int percent, const char *message)
     std::size_t columns = 0;
     const std::size_t limit = terminal_columns() - 1;
     std::string line = "\r" + terminal_line_text(percent, message, limit, columns);
-    const std::size_t blank_to = std::min(terminal_line.shown, limit);
     if (terminal_line.erases)
         line += kEraseToEnd;
-    else if (blank_to > columns)
+    else if (const std::size_t blank_to = std::min(terminal_line.shown, limit); blank_to > columns)
         line.append(blank_to - columns, ' ');
     terminal_line.shown = columns;
     std::fwrite(line.data(), 1, line.size(), stdout);

@@ -205,15 +205,9 @@ newtComponent run_form(newtComponent form, bool *remake)
         // A key that came in the same instant as a shrink below what the
         // windows need goes nowhere, as keys do while the size notice
         // stands: the screen did not show what it would answer.
-        if (ended.reason != newtExitStruct::NEWT_EXIT_TIMER && terminal_too_small_for_windows()) {
-            redraw_windows();
-            if (remake != nullptr && made_for_another_size(form)) {
-                *remake = true;
-                return nullptr;
-            }
-            continue;
-        }
-        if ((ended.reason == newtExitStruct::NEWT_EXIT_TIMER && terminal_size_changed()) ||
+        const bool key_with_shrink =
+            ended.reason != newtExitStruct::NEWT_EXIT_TIMER && terminal_too_small_for_windows();
+        if (key_with_shrink || (ended.reason == newtExitStruct::NEWT_EXIT_TIMER && terminal_size_changed()) ||
             (ended.reason == newtExitStruct::NEWT_EXIT_HOTKEY && ended.u.key == kRedrawKey)) {
             redraw_windows();
             if (remake != nullptr && made_for_another_size(form)) {
