@@ -152,9 +152,11 @@ fuzz:
 
 # Small faults planted one at a time in a copy of the sources: which the
 # suite catches, by which test, and the score (not part of make test). The
-# hand-written list, or with SEED=n [COUNT=k] k faults generated at random.
+# hand-written list; with SEED=n [COUNT=k] k faults generated at random;
+# with DIFF=REV [COUNT=k] [SEED=n] one at every line written since REV.
 mutants: deps
-	python3 tests/mutation/mutants.py $(if $(SEED),--seed $(SEED) --count $(or $(COUNT),60))
+	python3 tests/mutation/mutants.py $(if $(DIFF),--diff $(DIFF) $(if $(SEED),--seed $(SEED)) \
+		$(if $(COUNT),--count $(COUNT)),$(if $(SEED),--seed $(SEED) --count $(or $(COUNT),60)))
 
 # Refreshes the message template from the sources and merges it into every
 # translation.

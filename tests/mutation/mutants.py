@@ -20,8 +20,18 @@ alone. Besides the hand-written faults below, --seed draws faults from the
 standard mutation operators (operators.py) at random lines: the first
 --count of them (60 by default) that build are run.
 
+With --diff REV it plants faults at the lines written since REV (commits
+and the work tree alike): one fault per changed line, drawn from the
+operators that apply there (the next one of the line when it does not
+build), or --count of those lines, chosen with --seed. Each runs the tests
+that can see its file first (those whose sources name it), then the rest
+of the tests of its kind, and stops at the first that fails.
+
   mutants.py [--list] [--only N[,N...]]
   mutants.py --seed N [--count K] [--list]
+  mutants.py --diff REV [--seed N] [--count K] [--list]
+
+--root DIR works on another checkout than the one that holds this script.
 """
 import contextlib
 import os
@@ -56,8 +66,8 @@ MUTANTS = [
     ("src/dialogs/dialog.cpp", "std::max(levels[2], 3)", "std::max(levels[2], 4)", "console level lowered to 4"),
     ("src/dialogs/dialog.cpp", "        stop_screen();\n        restore_console_level();\n    }\n    write_log",
      "        stop_screen();\n    }\n    write_log", "exit path drops the console level restore"),
-    ("src/core/fatal_signals.cpp", "kFatalSignals[3] = {SIGINT, SIGTERM, SIGHUP};",
-     "kFatalSignals[3] = {SIGINT, SIGTERM, SIGTERM};", "SIGHUP not guarded"),
+    ("src/core/fatal_signals.cpp", "kFatalSignals[] = {SIGINT,  SIGTERM, SIGHUP, ",
+     "kFatalSignals[] = {SIGINT,  SIGTERM, SIGTERM, ", "SIGHUP not guarded"),
     ("src/core/fatal_signals.cpp", "if (month <= 2)", "if (month < 2)", "signal timestamp: February's year"),
     ("src/core/fatal_signals.cpp", "gmtoff < 0 ? \"-\" : \"+\"", "\"+\"",
      "signal timestamp: negative offset signed +"),
@@ -71,8 +81,8 @@ MUTANTS = [
      "return two_button_bar(width, exit, _(\" Accept \"), accept, _(\" Decline \"));",
      "licence buttons swapped"),
     ("src/dialogs/choice.cpp", "return types[j].id;", "return j;", "selection returns the position"),
-    ("src/dialogs/choice.cpp", "return two_answer_question(title, text, bar, retry, cancel, def_btn);",
-     "return two_answer_question(title, text, bar, cancel, retry, def_btn);", "retry question focus on cancel"),
+    ("src/dialogs/choice.cpp", "installButtonsWithTxt(width, focus, cancel, _(\"Retry\"), _(\"Cancel\"));",
+     "installButtonsWithTxt(width, cancel, focus, _(\"Retry\"), _(\"Cancel\"));", "retry question focus on cancel"),
     ("src/dialogs/agreement.cpp", "return ended == decline ? 0 : 1;", "return ended == accept ? 1 : 0;",
      "licence hot keys decline"),
     ("src/dialogs/agreement.cpp", "std::max(text_rows_left(1 + grid_rows(bar)), kAgreementMinRows)",
@@ -80,7 +90,7 @@ MUTANTS = [
      "licence box one row taller"),
     ("src/dialogs/text_dialogs.cpp", "return ended == abort_button ? 1 : 0;", "return ended == abort_button ? 0 : 1;",
      "dependency dialog answer inverted"),
-    ("src/dialogs/progress.cpp", "    newtFormDestroy(prepForm);\n    newtPopWindow();",
+    ("src/dialogs/progress.cpp", "    close_grid_window(prepForm);\n    newtFormDestroy(prepForm);",
      "    newtFormDestroy(prepForm);", "progress window never removed"),
     ("src/screen/status_window.cpp", "std::fputs(_(\"Done\\n\"), stdout);", "std::fputs(_(\"Done\"), stdout);",
      "status line without its line end"),
@@ -88,7 +98,7 @@ MUTANTS = [
      "inline constexpr int kDialogFrameRows = 5;", "tall dialogs two rows too tall"),
     ("src/screen/scrolling_text.h", "if (flowed.height > max_rows)", "if (flowed.height > max_rows + 1)",
      "a text one row too tall does not scroll"),
-    ("src/exec/runner.cpp", "        if (errno == EINTR)\n            continue;",
+    ("src/exec/shell_child.cpp", "        if (errno == EINTR)\n            continue;",
      "        if (errno == EINTR && false)\n            continue;", "interrupted reads counted as errors"),
     ("src/exec/runner.cpp", "            if (mess != nullptr)\n                collected.append(block, got);",
      "            collected.append(block, got);", "unwanted output kept"),
@@ -176,13 +186,58 @@ def well_formed(path, text):
     return subprocess.run([shell, "-n"], input=text, text=True, capture_output=True).returncode == 0
 
 
-def judge(copy, build, path, log):
+SUITE = re.compile(r"^TEST(?:_F|_P)?\((\w+),", re.M)
+
+
+def suites_naming(root, path):
+    """The test suites whose source files name `path`: its header (the
+    path under src/), its base name (a script, a tool), or its stem with
+    _test (the test that mirrors it)."""
+    stem = os.path.splitext(os.path.basename(path))[0]
+    names = {os.path.basename(path)}
+    if path.startswith("src/"):
+        names.add(os.path.splitext(path[4:])[0] + ".h")
+    suites = set()
+    for top, _, files in os.walk(os.path.join(root, "tests")):
+        for name in files:
+            if not name.endswith(".cpp"):
+                continue
+            with open(os.path.join(top, name), encoding="utf-8", errors="replace") as source:
+                text = source.read()
+            if name == stem + "_test.cpp" or any(n in text for n in names):
+                suites.update(SUITE.findall(text))
+    return sorted(suites)
+
+
+def phases_for(root, path):
+    """The test runs that can see a fault in `path`, those that name it
+    first: (what, ctest arguments)."""
+    if path.startswith("deploy/"):
+        kinds = FLEET_PHASES
+    elif path.startswith("packaging/"):
+        kinds = [("terminal", ["-L", "terminal"])] + FLEET_PHASES
+    elif path.startswith("sample-sdk/"):
+        kinds = PHASES[1:]
+    else:
+        kinds = PHASES
+    suites = suites_naming(root, path)
+    if not suites:
+        return kinds
+    own = "^(\\w+/)?(" + "|".join(suites) + ")\\."
+    labels = [a for _, selection in kinds for a in selection if a != "-L"]
+    first = [("its own tests", ["-R", own, "-L", "|".join(labels)])]
+    return first + [(phase, selection + ["-E", own]) for phase, selection in kinds]
+
+
+def judge(copy, build, path, log, phases=None):
     """Builds the copy with its fault and runs the tests that can see it:
     the verdict. A test that fails is run once more before it counts, so a
     test that failed only under load does not pass for a catch."""
     if run(["cmake", "--build", build], copy, log) != 0:
         return None
-    for phase, selection in (FLEET_PHASES if path.startswith("deploy/") else PHASES):
+    if phases is None:
+        phases = FLEET_PHASES if path.startswith("deploy/") else PHASES
+    for phase, selection in phases:
         for attempt in (1, 2):
             result = subprocess.run(["ctest", "--test-dir", build, "-j3", "--timeout", "300",
                                      "--stop-on-failure", "--output-on-failure"] + selection,
@@ -270,17 +325,60 @@ def generated(root, copy, build, log, seed, count, listing):
     return results
 
 
+def diff_faults(root, copy, build, log, revision, seed, count, listing):
+    """One fault per line written since `revision` (or `count` of the
+    lines), each judged by the tests that can see its file."""
+    lines = operators.changed_sites(root, revision, seed)
+    print(f"{len(lines)} changed lines with faults to plant since {revision}"
+          + (f"; {count} of them (seed {seed})" if count is not None and count < len(lines) else ""), flush=True)
+    results = []
+    skipped = 0
+    phases = {}
+    for choices in lines:
+        if count is not None and len(results) == count:
+            break
+        for path, number, before, after, what in choices:
+            diff = f"    --- {path}:{number}\n    -{before}\n    +{after}"
+            if listing:
+                verdict = "listed"
+            else:
+                if path not in phases:
+                    phases[path] = phases_for(root, path)
+
+                def change(text, n=number, a=after):
+                    lines_of = text.split("\n")
+                    lines_of[n - 1] = a
+                    return "\n".join(lines_of)
+                with planted(copy, path, change) as text:
+                    verdict = judge(copy, build, path, log, phases[path]) if well_formed(path, text) else None
+            if verdict is None:
+                skipped += 1
+                print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)
+                continue
+            results.append(not verdict.startswith("MISSED"))
+            print(f"{len(results):3} {path}:{number}: {what}: {verdict}\n{diff}", flush=True)
+            break
+    if skipped:
+        print(f"{skipped} faults did not build and gave way to another of their line")
+    return results
+
+
 def main():
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     arguments = sys.argv[1:]
 
     def value(flag):
         return arguments[arguments.index(flag) + 1] if flag in arguments else None
+    root = os.path.abspath(value("--root") or os.path.dirname(os.path.dirname(os.path.dirname(
+        os.path.abspath(__file__)))))
     only = {int(n) for n in value("--only").split(",")} if value("--only") else None
     seed = value("--seed")
+    revision = value("--diff")
     count = int(value("--count") or 60)
+    if revision is not None:
+        seed = int(seed or 0)
+        count = int(value("--count")) if value("--count") else None
     problems = []
-    for number, (path, before, after, _) in enumerate(MUTANTS, 1):
+    for number, (path, before, after, _) in enumerate(MUTANTS if revision is None and seed is None else [], 1):
         with open(os.path.join(root, path), encoding="utf-8") as source:
             found = source.read().count(before)
         if found != 1:
@@ -288,6 +386,9 @@ def main():
     if problems:
         print("\n".join(problems))
         return 2
+    if "--list" in arguments and revision is not None:
+        diff_faults(root, None, None, None, revision, seed, count, True)
+        return 0
     if "--list" in arguments and seed is not None:
         generated(root, None, None, None, int(seed), count, True)
         return 0
@@ -306,7 +407,9 @@ def main():
                 run(["cmake", "--build", build], copy, log) != 0:
             print(f"the unchanged copy does not build; see {log_path}")
             return 1
-        if seed is None:
+        if revision is not None:
+            results = diff_faults(root, copy, build, log, revision, seed, count, False)
+        elif seed is None:
             results = hand_written(root, copy, build, log, only)
         else:
             print(f"seed {seed}: {count} generated faults")

@@ -18,14 +18,22 @@ line with the fault, operator). Operators by kind of file:
           a constant +1 or -1, a condition negated
   YAML    a boolean flipped, a Jinja filter dropped, a when: condition
           negated, and <-> or, == <-> !=, a constant +1 or -1
+  Python  relational and equality swapped, and <-> or, in <-> not in,
+          is None <-> is not None, a constant +1 or -1, a condition
+          negated (if, elif, while), a statement dropped
+
+changed_sites() gives the sites of the lines that a change wrote.
 """
 import os
 import random
 import re
+import subprocess
 
-SHELL_SCRIPTS = ["sample-sdk/installer-cli", "packaging/make-package.sh"]
-SHELL_DIRS = ["sample-sdk/installer", "deploy"]
+SHELL_SCRIPTS = ["sample-sdk/installer-cli", "sample-sdk/payload/bin/tessaro-sdk-info"]
+# Every script that make package and the role run.
+SHELL_DIRS = ["sample-sdk/installer", "packaging", "deploy"]
 YAML_DIRS = ["deploy"]
+PYTHON_DIRS = ["deploy"]
 
 
 def source_files(root):
@@ -40,6 +48,9 @@ def source_files(root):
     for directory in YAML_DIRS:
         for top, _, names in os.walk(os.path.join(root, directory)):
             found += [(os.path.join(top, n), "yaml") for n in names if n.endswith(".yml")]
+    for directory in PYTHON_DIRS:
+        for top, _, names in os.walk(os.path.join(root, directory)):
+            found += [(os.path.join(top, n), "python") for n in names if n.endswith(".py")]
     return sorted((os.path.relpath(p, root), kind) for p, kind in found)
 
 
@@ -186,10 +197,22 @@ def fd_number(masked, start, end):
     return (end < len(masked) and masked[end] in "<>&") or (start > 0 and masked[start - 1] in "<>&$")
 
 
+HEREDOC = re.compile(r"<<(-?)\s*['\"]?(\w+)['\"]?")
+
+
 def shell_sites(lines):
     continued = False
+    document = None
     for number, line in enumerate(lines, 1):
+        # A here-document's lines are text, not commands.
+        if document is not None:
+            if (line.lstrip("\t") if document[0] else line) == document[1]:
+                document = None
+            continue
         masked = mask_shell(line)
+        heredoc = HEREDOC.search(masked)
+        if heredoc:
+            document = (heredoc.group(1) == "-", heredoc.group(2))
         code = masked.strip()
         was_continued = continued
         continued = code.endswith(("\\", "|", "&&", "||"))
@@ -256,18 +279,128 @@ def yaml_sites(lines):
             yield number, mutated, what
 
 
-SITES = {"c++": cxx_sites, "shell": shell_sites, "yaml": yaml_sites}
+def mask_python(line):
+    """The line with the text of its string literals and its comment
+    blanked."""
+    out = []
+    quote = None
+    i = 0
+    while i < len(line):
+        c = line[i]
+        if quote:
+            if c == "\\":
+                out.append("  ")
+                i += 2
+                continue
+            if c == quote:
+                quote = None
+                out.append(c)
+            else:
+                out.append(" ")
+        elif c == "#":
+            break
+        elif c in "\"'":
+            quote = c
+            out.append(c)
+        else:
+            out.append(c)
+        i += 1
+    return "".join(out)[: len(line)].ljust(len(line))
+
+
+PYTHON_SWAPS = {" < ": [" <= ", " > "], " <= ": [" < "], " > ": [" >= ", " < "], " >= ": [" > "],
+                " == ": [" != "], " != ": [" == "], " and ": [" or "], " or ": [" and "],
+                " not in ": [" in "], " is None": [" is not None"], " is not None": [" is None"]}
+PYTHON_KEYWORDS = ("def ", "class ", "return", "import ", "from ", "if ", "elif ", "else", "for ", "while ",
+                   "try", "except", "finally", "with ", "raise", "break", "continue", "pass", "@", "global ")
+DOCSTRING = ('"' * 3, "'" * 3)
+
+
+def python_sites(lines):
+    depth = 0
+    in_docstring = False
+    for number, line in enumerate(lines, 1):
+        quotes = sum(line.count(q) for q in DOCSTRING)
+        if in_docstring or quotes:
+            in_docstring = in_docstring != (quotes % 2 == 1)
+            continue
+        masked = mask_python(line)
+        code = masked.strip()
+        opened = depth
+        depth += sum(masked.count(c) for c in "([{") - sum(masked.count(c) for c in ")]}")
+        if not code:
+            continue
+        for mutated, what in swap_sites(line, masked, PYTHON_SWAPS):
+            yield number, mutated, what
+        for mutated, what in constant_sites(line, masked, lambda m, s, e: False):
+            yield number, mutated, what
+        match = re.match(r"(\s*(?:if|elif|while) )(.+):$", masked.rstrip())
+        if match:
+            condition = line[match.end(1):match.end(2)]
+            yield number, replace_at(line, match.end(1), match.end(2), f"not ({condition})"), "condition negated"
+        simple = opened == 0 and depth == 0 and not code.endswith((":", "\\", ",")) \
+            and not code.startswith(PYTHON_KEYWORDS)
+        if simple:
+            indent = line[: len(line) - len(line.lstrip())]
+            yield number, indent + "pass", "statement dropped"
+
+
+SITES = {"c++": cxx_sites, "shell": shell_sites, "yaml": yaml_sites, "python": python_sites}
+
+
+def file_sites(root, path, kind, wanted=None):
+    """The sites of one file; of the lines in `wanted` only, when it is
+    given."""
+    with open(os.path.join(root, path), encoding="utf-8") as source:
+        lines = source.read().split("\n")
+    for number, mutated, what in SITES[kind](lines):
+        if mutated != lines[number - 1] and (wanted is None or number in wanted):
+            yield (path, number, lines[number - 1], mutated, what)
 
 
 def all_sites(root):
     sites = []
     for path, kind in source_files(root):
-        with open(os.path.join(root, path), encoding="utf-8") as source:
-            lines = source.read().split("\n")
-        for number, mutated, what in SITES[kind](lines):
-            if mutated != lines[number - 1]:
-                sites.append((path, number, lines[number - 1], mutated, what))
+        sites += file_sites(root, path, kind)
     return sites
+
+
+def changed_lines(root, revision):
+    """{path: {line numbers}}: the lines that the work tree has new or
+    changed since `revision`, committed or not."""
+    diff = subprocess.run(["git", "diff", "--no-ext-diff", "--no-color", "--no-renames", "-U0", revision, "--"],
+                          cwd=root, check=True, capture_output=True, text=True, errors="replace").stdout
+    changed = {}
+    path = None
+    for line in diff.split("\n"):
+        if line.startswith("+++ "):
+            path = line[6:] if line.startswith("+++ b/") else None
+        elif line.startswith("@@") and path is not None:
+            match = re.match(r"@@ -\S+ \+(\d+)(?:,(\d+))? @@", line)
+            start, count = int(match.group(1)), int(match.group(2) or 1)
+            changed.setdefault(path, set()).update(range(start, start + count))
+    return changed
+
+
+def changed_sites(root, revision, seed):
+    """The faults at the lines written since `revision`, in files that
+    make mutants plants in: one list per line, its faults in the seed's
+    order (a fault that does not build gives way to the next of its line),
+    the lines in the seed's order."""
+    changed = changed_lines(root, revision)
+    rng = random.Random(seed)
+    lines = []
+    for path, kind in source_files(root):
+        if path not in changed:
+            continue
+        per_line = {}
+        for site in file_sites(root, path, kind, changed[path]):
+            per_line.setdefault(site[1], []).append(site)
+        for number in sorted(per_line):
+            rng.shuffle(per_line[number])
+            lines.append(per_line[number])
+    rng.shuffle(lines)
+    return lines
 
 
 def sample(root, seed):

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
+"""make mutants DIFF=: on a throw-away project with two commits, the lines
+the second commit wrote get their faults, each is run against the tests
+and reported; lines it did not write get none.
+
+The project: src/compare.cpp with one function its test checks at the
+boundary and one that no test calls; the second commit changes one line
+of each and adds a comment."""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+CMAKE = """cmake_minimum_required(VERSION 3.20)
+project(throwaway CXX)
+enable_testing()
+add_executable(compare_test src/compare.cpp tests/compare_test.cpp)
+add_test(NAME compare COMMAND compare_test)
+set_tests_properties(compare PROPERTIES LABELS unit)
+"""
+TEST = """bool less(int a, int b);
+int main() { return less(1, 2) && !less(2, 2) && !less(3, 2) ? 0 : 1; }
+"""
+BEFORE = """bool less(int a, int b) { return b > a; }
+bool never(int a) { return a > 7; }
+"""
+AFTER = """// Two comparisons.
+bool less(int a, int b) { return a < b; }
+bool never(int a) { return a >= 7; }
+"""
+
+
+def git(project, *arguments):
+    subprocess.run(["git", "-c", "user.name=t", "-c", "user.email=t@example.org", *arguments], cwd=project,
+                   check=True, capture_output=True)
+
+
+def main():
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="mutants-test.") as project:
+        for path, text in (("CMakeLists.txt", CMAKE), ("tests/compare_test.cpp", TEST), ("src/compare.cpp", BEFORE)):
+            os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
+            with open(os.path.join(project, path), "w", encoding="utf-8") as out:
+                out.write(text)
+        git(project, "init", "-q")
+        git(project, "add", ".")
+        git(project, "commit", "-q", "-m", "one")
+        with open(os.path.join(project, "src/compare.cpp"), "w", encoding="utf-8") as out:
+            out.write(AFTER)
+        git(project, "commit", "-q", "-am", "two")
+        result = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
+                                 "--diff", "HEAD~1", "--seed", "1"], capture_output=True, text=True, timeout=600)
+        output = result.stdout + result.stderr
+        # (what the report must say, why)
+        rows = [
+            (r"^2 changed lines with faults to plant since HEAD~1$", "the two changed lines, not the comment"),
+            (r"^\s+\d+ src/compare\.cpp:2: \S+ -> \S+: caught by compare \(unit\)$", "the tested line: caught"),
+            (r"^\s+\d+ src/compare\.cpp:3: [^\n]*: MISSED\n\s+--- src/compare\.cpp:3\n\s+-bool never\(int a\) "
+             r"\{ return a >= 7; \}\n\s+\+bool never", "the untested line: missed, with its change"),
+            (r"^score: 1 of 2 faults caught \(50%\)$", "the score"),
+        ]
+        for pattern, why in rows:
+            if not re.search(pattern, output, re.M):
+                failures.append(why)
+        if result.returncode != 0:
+            failures.append(f"status {result.returncode}")
+    if failures:
+        print(output)
+        print("failed: " + "; ".join(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
