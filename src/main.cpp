@@ -124,5 +124,6 @@ int main(int argc, char **argv)
     // Every run ends with an entry, a successful one too: the log tells
     // whether a run finished.
     write_log("Exiting with code 0\n");
+    make_log_durable();
     return 0;
 }

@@ -109,6 +109,29 @@ void write_log(const char *format, ...)
     finish_entry(file);
 }
 
+void make_log_durable()
+{
+    if (!log_path)
+        return;
+    // The log as write_log opens it: never through a link, never blocking,
+    // only a regular file of root's; it is not made when it is not there.
+    const int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0) {
+        ::fsync(fd);
+        const std::size_t slash = log_path->rfind('/');
+        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : log_path->substr(0, slash);
+        const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir_fd >= 0) {
+            ::fsync(dir_fd);
+            ::close(dir_fd);
+        }
+    }
+    ::close(fd);
+}
+
 void write_log_bytes(const char *bytes, std::size_t size)
 {
     file_stream file = open_entry();

@@ -19,3 +19,8 @@ void get_date(char *buf, std::size_t len);
 // Appends one entry holding `bytes` exactly as they are (command output may
 // carry any byte, NUL included).
 void write_log_bytes(const char *bytes, std::size_t size);
+
+// Puts the entries written so far on the disk: the log and its directory
+// synced (the entry of a log this run made). An ending run calls it after
+// its last entry.
+void make_log_durable();

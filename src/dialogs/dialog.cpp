@@ -184,6 +184,7 @@ void insExit(int errcode)
         restore_console_level();
     }
     write_log("Exiting with code %d\n", errcode);
+    make_log_durable();
     std::fflush(stdout);
     std::exit(errcode);
 }

@@ -13,6 +13,7 @@
 #include "driver/backend.h"
 #include "exec/progress_reader.h"
 #include "exec/runner.h"
+#include "host/file_ops.h"
 #include "dialogs/choice.h"
 #include "dialogs/dialog.h"
 #include "dialogs/progress.h"
@@ -167,6 +168,9 @@ void run_installation()
     default:
         break;
     }
+    // Nothing is reported done (the recommendation says the SDK was
+    // installed) before it is on the disk.
+    make_changes_durable();
 
     if (!opt_packages_not_installed.empty()) {
         prepare_output_message(&opt_packages_not_installed);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "exec/runner.h"
@@ -123,6 +124,13 @@ int set_param(const std::string &conf, const std::string &var, const std::string
         return -1;
     }
     return std::system(line.c_str());
+}
+
+void make_changes_durable()
+{
+    const double started = seconds_now();
+    ::sync();
+    write_log("Synced the file systems: the changes are on the disk (%.2f s)\n", seconds_now() - started);
 }
 
 file_stream openTemp()

@@ -25,6 +25,11 @@ int copy_files_array(const char *const *copy_files, const std::string &dest_path
 // that cannot stand in the command line.
 int set_param(const std::string &conf, const std::string &var, const std::string &val);
 
+// Puts on the disk whatever the back end changed, before the run reports it
+// done: one sync of every file system (a vendor's back end may write
+// anywhere, and may not sync what it wrote). Logged with its duration.
+void make_changes_durable();
+
 // A new temporary file, its name already removed.
 file_stream openTemp();
 

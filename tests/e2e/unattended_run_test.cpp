@@ -936,3 +936,65 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
         }
     }
 }
+
+// What a power cut (or anything else) leaves of an installation is one the
+// next run finishes or removes: an installed manifest that is empty, cut
+// short or not this SDK's is taken for what it is, and the package's own
+// manifest says what to repair or remove. Nothing it does not list goes.
+TEST(SampleBackEnd, DamagedInstallationsAreRepairedFromThePackage)
+{
+    const std::string sdk = "/usr/share/kestrane-virtualization-sdk/";
+    struct Row {
+        const char *what;
+        std::string manifest; // the installed manifest left behind
+        bool files_empty;     // every installed file at length 0, the record too
+    };
+    const Row rows[] = {
+        {"all empty", "", true},
+        {"empty manifest", "", false},
+        {"cut mid-line", "[files]\npayload/include/tessaro/sdk.h /usr/share/kestrane-virt", false},
+        {"another's manifest", "[files]\npayload/doc/README /etc/kestrane-keep\n", false},
+        {"a way out", "[files]\npayload/doc/README " + sdk + "../../../etc/kestrane-keep\n", false},
+        {"no entries", "# nothing\n[files]\n", true},
+    };
+    for (const Row &row : rows) {
+        for (const char *then : {"-i", "-r"}) {
+            SCOPED_TRACE(std::string(row.what) + " then " + then);
+            PackageFixture pkg;
+            pkg.use_sample_backend();
+            ASSERT_EQ(pkg.run({"-i"}).status, 0);
+            std::vector<std::pair<std::string, std::string>> files; // target, package file
+            for (const std::string &line : lines(read_file(pkg.root() + "/Manifest"))) {
+                const std::size_t blank = line.find(' ');
+                if (!line.empty() && line[0] != '#' && line[0] != '[' && blank != std::string::npos)
+                    files.emplace_back(line.substr(blank + 1), line.substr(0, blank));
+            }
+            ASSERT_EQ(files.size(), 6u);
+            if (row.files_empty) {
+                for (const auto &[target, source] : files)
+                    write_file(pkg.installed_file(target), "");
+                write_file(pkg.installed_file(sdk + "Installed"), "");
+            }
+            write_file(pkg.installed_file(kInstalled), row.manifest);
+            pkg.plant("/etc/kestrane-keep", "the administrator's\n", 0644);
+            pkg.plant(sdk + "doc/mine", "not the package's\n", 0644);
+
+            ProcessResult r = pkg.run({then});
+            EXPECT_EQ(r.status, 0) << r.out << r.err << pkg.log();
+            const bool installing = std::string(then) == "-i";
+            for (const auto &[target, source] : files) {
+                if (installing)
+                    EXPECT_EQ(read_file(pkg.installed_file(target)), read_file(pkg.root() + "/" + source)) << target;
+                else
+                    EXPECT_FALSE(pkg.installed(target)) << target;
+            }
+            EXPECT_EQ(pkg.installed(kInstalled), installing);
+            if (installing) {
+                EXPECT_EQ(read_file(pkg.installed_file(kInstalled)), read_file(pkg.root() + "/Manifest"));
+                EXPECT_NE(read_file(pkg.installed_file(sdk + "Installed")).find("\nend 6 "), std::string::npos);
+            }
+            EXPECT_EQ(read_file(pkg.installed_file("/etc/kestrane-keep")), "the administrator's\n");
+            EXPECT_EQ(read_file(pkg.installed_file(sdk + "doc/mine")), "not the package's\n");
+        }
+    }
+}
