@@ -7,7 +7,7 @@ BUILD ?= build
 ARGS ?=
 BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base jq
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
-	rpm dnf zypper createrepo-c \
+	rpm dnf zypper createrepo-c qemu-system-x86 \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
 	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography reuse acl inotify-tools
 BOM_VALIDATOR := tests/support/bom-validator
@@ -21,7 +21,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=99:log_path=$(SAN_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=99:log_path=$(SAN_REPORTS)/ubsan \
 	LSAN_OPTIONS=exitcode=99:print_suppressions=0:suppressions=$(CURDIR)/tests/support/lsan.supp
 
-.PHONY: all deps build-deps build package screens mutants test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
+.PHONY: all deps build-deps build package screens mutants power-cut test unit-test sdk-installed-test sanitized-test fuzz lint soak demo bench pot clean
 
 all: build
 
@@ -41,6 +41,8 @@ build-deps:
 
 deps:
 	$(call install_missing,$(DEB_PACKAGES))
+	@# The test machine's kernel, from Debian's package, never installed.
+	sh tests/support/machine.sh kernel .cache/machine
 	@locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
 	@command -v npm >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm; }
 	@# The bill of materials' validator, from its format's own project, at
@@ -100,7 +102,7 @@ sanitized-test:
 	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_SANITIZE=ON
 	cmake --build $(SAN_BUILD)
 	rm -rf $(SAN_REPORTS) && mkdir -p $(SAN_REPORTS) && chmod 1777 $(SAN_REPORTS)
-	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j2 --timeout 900
+	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j2 --timeout 900 -LE machine
 	@if [ -n "$$(ls -A $(SAN_REPORTS))" ]; then cat $(SAN_REPORTS)/*; echo "sanitizer reports above"; exit 1; fi
 
 demo: build-deps
@@ -127,6 +129,7 @@ lint: build
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
 	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh tests/support/bare-root.sh \
+		tests/support/machine.sh tests/support/machine-init.sh tests/support/power-cut.sh tests/support/power-cut-campaign.sh \
 		packaging/make-package.sh packaging/sign-package.sh packaging/third-party.sh packaging/bill-of-materials.sh \
 		packaging/make-source.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
 		deploy/ansible/roles/tessaro_sdk/files/*.sh
@@ -157,6 +160,16 @@ fuzz:
 mutants: deps
 	python3 tests/mutation/mutants.py $(if $(DIFF),--diff $(DIFF) $(if $(SEED),--seed $(SEED)) \
 		$(if $(COUNT),--count $(COUNT)),$(if $(SEED),--seed $(SEED) --count $(or $(COUNT),60)))
+
+# Power cuts on the test machine at random points of install, upgrade and
+# removal (CUTS of them, 40 by default, chosen by SEED), with a payload of
+# FILES files of KBYTES each (2,000 of 25 by default); one line per cut and
+# the summary (not part of make test, which runs 8).
+power-cut: deps
+	cmake --build $(BUILD) --target sdk_package
+	MACHINE_KERNEL=$(CURDIR)/.cache/machine/vmlinuz sh tests/support/power-cut-campaign.sh \
+		$(BUILD)/tessaro-virtualization-sdk-$(VERSION)-x86_64.tar.gz $(or $(CUTS),40) $(or $(SEED),1) \
+		$(or $(FILES),2000) $(or $(KBYTES),25)
 
 # Refreshes the message template from the sources and merges it into every
 # translation.

@@ -1,0 +1,118 @@
+#!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tessaro installer developers
+#
+# SPDX-License-Identifier: GPL-2.0-or-later
+
+# A virtual machine for the tests that must lose power: QEMU (software
+# emulation; KVM only with MACHINE_KVM=1, as it is not seen to work on every
+# machine), Debian's cloud kernel unpacked from its package (never
+# installed into this host's /boot), and a disk of its own (ext4 on NVMe)
+# whose root is the bare host of bare-root.sh with the packages in it.
+# machine-init.sh is its first process: it runs the scenario the kernel
+# command line gives and reports on the serial console. Nothing of it runs
+# on this host beyond QEMU itself, which is stopped by its process id
+# within the time given.
+#
+#   machine.sh kernel DIR
+#       DIR/vmlinuz: the kernel of Debian's linux-image-cloud-amd64,
+#       downloaded once (make deps does it).
+#   machine.sh disk DIR NEW OLD [FILES [KBYTES]]
+#       DIR/disk.img: the bare host with the package directories NEW and
+#       OLD as /pkg/new and /pkg/old, FILES payload files of KBYTES each
+#       (200 of 250 by default) added to each, every one of them different
+#       between the two; the administrator's own files beside the SDK.
+#   machine.sh boot DIR SCENARIO SECONDS
+#       Starts the machine on DIR/disk.img with the scenario (see
+#       machine-init.sh) and the kernel MACHINE_KERNEL (DIR/vmlinuz by
+#       default); its serial console goes to standard output. It ends when
+#       the machine cuts its power or turns off, and is killed after
+#       SECONDS.
+#
+# One scenario by hand, from the repository, after make build and make deps:
+#   d=$(mktemp -d) && sh tests/support/machine.sh disk "$d" build/package build/package
+#   export MACHINE_KERNEL=build/machine/vmlinuz
+#   sh tests/support/machine.sh boot "$d" install,after,2 300
+#   sh tests/support/machine.sh boot "$d" check 300
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+command=$1
+dir=$2
+mkdir -p "$dir"
+
+case $command in
+kernel)
+    [ -s "$dir/vmlinuz" ] && exit 0
+    scratch=$(mktemp -d "$dir/kernel.XXXXXX")
+    # The cloud kernel has NVMe, ext4, the serial and the VGA console built
+    # in: no initial RAM disk is needed.
+    package=$(apt-cache depends linux-image-cloud-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
+    (cd "$scratch" && apt-get download "$package" >/dev/null 2>&1)
+    dpkg-deb -x "$scratch"/linux-image-*.deb "$scratch/x"
+    cp "$scratch"/x/boot/vmlinuz-* "$dir/vmlinuz.new"
+    mv "$dir/vmlinuz.new" "$dir/vmlinuz"
+    rm -rf "$scratch"
+    ;;
+disk)
+    new=$3
+    old=$4
+    files=${5:-200}
+    kbytes=${6:-250}
+    root=$dir/root
+    rm -rf "$root"
+    sh "$here/bare-root.sh" "$root" >/dev/null 2>&1
+    cp "$here/machine-init.sh" "$root/sbin/tessaro-init"
+    chmod 0755 "$root/sbin/tessaro-init"
+    filler=$dir/filler
+    head -c $((kbytes * 1024)) /dev/urandom > "$filler"
+    for name in new old; do
+        if [ "$name" = new ]; then source=$new; else source=$old; fi
+        package=$root/pkg/$name
+        mkdir -p "$package/payload/bulk"
+        cp -R "$source/." "$package/"
+        {
+            printf '[files]\n'
+            i=0
+            while [ "$i" -lt "$files" ]; do
+                # Every file of the one package differs from the other's.
+                { printf '%s %s\n' "$name" "$i"; cat "$filler"; } > "$package/payload/bulk/f$i"
+                printf 'payload/bulk/f%s /usr/share/kestrane-virtualization-sdk/bulk/%s/f%s\n' "$i" $((i % 20)) "$i"
+                i=$((i + 1))
+            done
+        } >> "$package/Manifest"
+        # What it installs: the checksum of each target, as the package has it.
+        awk '/^[ \t]*#/ || NF == 0 || /^\[/ { next } { print $1, $NF }' "$package/Manifest" |
+            while read -r file target; do
+                printf '%s  %s\n' "$(md5sum < "$package/$file" | cut -d ' ' -f 1)" "$target"
+            done > "$root/pkg/$name.md5"
+    done
+    # The old package's list holds only what differs from the new one's.
+    grep -vxF -f "$root/pkg/new.md5" "$root/pkg/old.md5" > "$root/pkg/old.md5.new" || true
+    mv "$root/pkg/old.md5.new" "$root/pkg/old.md5"
+    # The administrator's own files, beside the SDK's and in its directory.
+    printf 'kept\n' > "$root/etc/kestrane-keep"
+    mkdir -p "$root/usr/share/kestrane-virtualization-sdk/doc"
+    printf 'kept\n' > "$root/usr/share/kestrane-virtualization-sdk/doc/mine"
+    size=$(du -sm "$root" | cut -f 1)
+    rm -f "$dir/disk.img"
+    truncate -s $((size * 3 + 200))M "$dir/disk.img"
+    mkfs.ext4 -q -F -d "$root" "$dir/disk.img"
+    rm -rf "$root" "$filler"
+    ;;
+boot)
+    scenario=$3
+    seconds=$4
+    accel=tcg
+    [ "${MACHINE_KVM:-0}" = 1 ] && accel=kvm
+    kernel=${MACHINE_KERNEL:-$dir/vmlinuz}
+    # timeout stops QEMU by its process id when it outlives its time.
+    exec timeout -s KILL "$seconds" qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nographic -no-reboot \
+        -nodefaults -serial stdio -net none -kernel "$kernel" \
+        -append "console=ttyS0 root=/dev/nvme0n1 rw init=/sbin/tessaro-init panic=-1 quiet tessaro=$scenario" \
+        -drive "file=$dir/disk.img,format=raw,if=none,id=disk" -device nvme,drive=disk,serial=tessaro </dev/null
+    ;;
+*)
+    echo "machine.sh: unknown command $command" >&2
+    exit 2
+    ;;
+esac
