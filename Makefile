@@ -77,6 +77,7 @@ screens: deps
 	$(MAKE) build
 	SCREENS_WRITE=$(CURDIR)/docs/screens DIALOGS_WRITE=$(CURDIR)/tests/terminal/dialogs \
 		$(BUILD)/tests/terminal_tests --gtest_filter='Screens.*'
+	SCREENS_WRITE=$(CURDIR)/docs/screens $(BUILD)/tests/machine_tests --gtest_filter='Console.*'
 
 test: deps
 	$(MAKE) unit-test

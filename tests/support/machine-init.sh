@@ -18,6 +18,14 @@
 #                          installed manifest, ./install -r and the state;
 #                          then ./install -i, the state, ./install -r, the
 #                          state; then the power goes off
+#   console                the wizard on the machine's own console (tty1,
+#                          TERM=linux); kernel errors and warnings written
+#                          through /dev/kmsg while it is up, then after it
+#                          ended (SIGTERM). Between the steps it reports
+#                          "wizard up", "kmsg written", "wizard ended" (with
+#                          the console levels) and "kmsg after", and waits
+#                          for a line on the serial console before it goes
+#                          on: the host reads the screen meanwhile.
 # ACTION: install (on a host without the SDK), upgrade (from /pkg/old,
 # installed and synced first), remove (of /pkg/new, installed and synced
 # first). A power cut is a reboot at once, nothing synced (sysrq b); the
@@ -100,7 +108,45 @@ install_() {
     echo $?
 }
 
+levels() {
+    tr -s '\t ' ' ' < /proc/sys/kernel/printk
+}
+
+# Writes one kernel message at each level of $1 (0 to 7), saying $2.
+kernel_messages() {
+    for level in $1; do
+        printf '<%s>tessaro-test: level %s %s\n' "$level" "$level" "$2" > /dev/kmsg
+    done
+}
+
 case $scenario in
+console)
+    say "levels before $(levels)"
+    (cd /pkg/new && TERM=linux exec setsid sh -c 'exec ./install < /dev/tty1 > /dev/tty1 2>&1') &
+    i=0
+    while ! grep -q Welcome /dev/vcs1 && [ "$i" -lt 1200 ]; do
+        sleep 0.1
+        i=$((i + 1))
+    done
+    say "wizard up levels $(levels)"
+    read -r _
+    kernel_messages "3 4" "while the wizard is up"
+    sleep 1
+    say "kmsg written"
+    read -r _
+    kill -TERM "$(pidof install)"
+    i=0
+    while pidof install > /dev/null && [ "$i" -lt 100 ]; do
+        sleep 0.1
+        i=$((i + 1))
+    done
+    say "wizard ended levels $(levels)"
+    kernel_messages 3 "after the wizard"
+    sleep 1
+    say "kmsg after"
+    read -r _
+    power_off
+    ;;
 check,*)
     state
     if [ "$scenario" = check,remove ] && [ -e "$sdk/Manifest" ]; then

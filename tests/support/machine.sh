@@ -62,6 +62,14 @@ disk)
     rm -rf "$root"
     sh "$here/bare-root.sh" "$root" >/dev/null 2>&1
     cp "$here/machine-init.sh" "$root/sbin/tessaro-init"
+    # The description of the machine's own console.
+    for terminfo in /etc/terminfo /lib/terminfo /usr/share/terminfo; do
+        if [ -f "$terminfo/l/linux" ]; then
+            mkdir -p "$root/usr/share/terminfo/l"
+            cp "$terminfo/l/linux" "$root/usr/share/terminfo/l/linux"
+            break
+        fi
+    done
     chmod 0755 "$root/sbin/tessaro-init"
     filler=$dir/filler
     head -c $((kbytes * 1024)) /dev/urandom > "$filler"

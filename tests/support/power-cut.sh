@@ -61,6 +61,10 @@ final=$(printf '%s\n' "$states" | tail -n 1)
 if [ -z "$after_cut" ]; then
     verdict="the machine did not report after the cut"
     printf '%s %s %s s: %s; %s\n' "$action" "$when" "$seconds" "$ran" "$verdict"
+    for log in first second; do
+        echo "--- the end of its $log start:" >&2
+        tail -n 15 "$work/$log.log" | tr -d '\r' >&2
+    done
     exit 2
 fi
 if [ "$when" = after ]; then
