@@ -9,9 +9,9 @@ time, and reports for each whether the test suite catches it.
 
 Each fault is one small change to one line of one source file: a
 comparison, a bound, a dropped quote, a dropped restore, a wrong status.
-For every fault the copy is rebuilt and the suite runs in three phases,
-unit, end-to-end and terminal tests, stopping at the first phase that
-fails: the fault is caught, by the first failing test. A fault that every
+For every fault the copy is rebuilt and the suite runs in four phases,
+unit, end-to-end, terminal and test-machine tests, stopping at the first
+phase that fails: the fault is caught, by the first failing test. A fault that every
 phase passes is missed. The fleet tests and the run on a host with the SDK
 installed are left out: no fault of the list is in what they alone cover.
 
@@ -157,7 +157,8 @@ MUTANTS = [
      "        stop_screen();\n    }\n    if (reboot_required)", "normal end drops the console level restore"),
 ]
 
-PHASES = [("unit", ["-L", "unit"]), ("end-to-end", ["-L", "e2e"]), ("terminal", ["-L", "terminal"])]
+PHASES = [("unit", ["-L", "unit"]), ("end-to-end", ["-L", "e2e"]), ("terminal", ["-L", "terminal"]),
+          ("machine", ["-L", "machine"])]
 # The Ansible role is what only the fleet test drives.
 FLEET_PHASES = [("fleet", ["-L", "fleet"])]
 

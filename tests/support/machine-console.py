@@ -86,9 +86,9 @@ def main():
         ["qemu-system-x86_64", "-accel", "kvm" if os.environ.get("MACHINE_KVM") == "1" else "tcg", "-m", "512",
          "-smp", "1", "-no-reboot", "-nodefaults", "-display", "none", "-vga", "std", "-serial", "stdio",
          "-monitor", f"unix:{sock},server=on,wait=off", "-net", "none", "-kernel", kernel,
-         "-append", "console=tty0 console=ttyS0 root=/dev/nvme0n1 rw init=/sbin/tessaro-init panic=-1 quiet "
-         "tessaro=console",
-         "-drive", f"file={directory}/disk.img,format=raw,if=none,id=disk", "-device", "nvme,drive=disk,serial=t"],
+         "-initrd", os.path.join(os.path.dirname(kernel), "initrd.img"),
+         "-append", "console=tty0 console=ttyS0 panic=-1 quiet tessaro=console",
+         "-drive", f"file={directory}/disk.img,format=raw,if=virtio"],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     # Killed by its process id when it outlives its time.
     watchdog = threading.Timer(seconds, qemu.kill)

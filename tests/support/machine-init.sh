@@ -173,7 +173,11 @@ check,*)
     sync
     say "prepared status $status"
     if [ "$when" = after ]; then
-        say "reported status $(install_ new "$option") $(grep -c 'successfully' /run/out)"
+        started=$(cut -d ' ' -f 1 /proc/uptime)
+        status=$(install_ new "$option")
+        ended=$(cut -d ' ' -f 1 /proc/uptime)
+        say "reported status $status $(grep -c 'successfully' /run/out)" \
+            "in $(awk -v a="$started" -v b="$ended" 'BEGIN { printf "%.1f", b - a }') s"
         sleep "$seconds"
     else
         (cd /pkg/new && exec ./install "$option" > /run/out 2>&1) &

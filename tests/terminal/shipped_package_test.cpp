@@ -367,6 +367,32 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
             ASSERT_TRUE(eventually([&] { return file_exists(blind.root() + "/finished"); }));
             ProcessResult after = blind.run({"-i"});
             EXPECT_EQ(after.status, 0) << after.err;
+
+            // A run that waits and sees it end goes ahead.
+            blind.tool("installer-cli", "touch " + sh_quote(blind.root() + "/started2") + "\n" + blind.gate("go2") +
+                                            "echo '[100%] Done'\n");
+            BackgroundProcess killed_again(blind.command({"-i"}), blind.state());
+            ASSERT_TRUE(eventually([&] { return file_exists(blind.root() + "/started2"); }));
+            ASSERT_EQ(kill(killed_again.pid(), SIGKILL), 0);
+            EXPECT_EQ(killed_again.wait().status, 128 + SIGKILL);
+            blind.tool("installer-cli", "echo '[100%] Done'\n");
+            const auto waits = [&] {
+                const std::string log = blind.log();
+                std::size_t count = 0;
+                for (std::size_t at = log.find(": Waiting for the back-end"); at != std::string::npos;
+                     at = log.find(": Waiting for the back-end", at + 1))
+                    ++count;
+                return count;
+            };
+            const std::size_t waited_before = waits();
+            BackgroundProcess waiting(blind.command({"-i"}), blind.state());
+            ASSERT_TRUE(eventually([&] { return waits() > waited_before; }));
+            blind.open_gate("go2");
+            ProcessResult waited = waiting.wait();
+            EXPECT_EQ(waited.status, 0) << waited.err;
+            EXPECT_NE(blind.log().find(": The back-end command of an earlier run has ended: ./installer-cli "),
+                      std::string::npos)
+                << blind.log();
         }
         if (no_c_library) {
             EXPECT_NE(host.log().find("+0900: \n\nTessaro Virtualization SDK 3.1.0.412 Installer started."),

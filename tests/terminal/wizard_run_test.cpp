@@ -68,6 +68,8 @@ TEST(WizardRun, FreshInstallFromWelcomeToFinish)
     EXPECT_EQ(run.term.wait_exit(), 0);
     EXPECT_TRUE(run.term.left_usable());
     EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+    // Put back, the levels are no longer kept for a run after this one.
+    EXPECT_FALSE(file_exists(run.pkg.state() + "/run/kestrane-sdk-console-levels"));
     EXPECT_NE(run.pkg.calls().find("-i Manifest"), std::string::npos);
     EXPECT_EQ(run.pkg.log().find("Unattended install mode."), std::string::npos);
 }
