@@ -85,6 +85,15 @@ TEST(HostileTools, TheBackEndsOwnReasonIsLogged)
         {"installer-cli", "if then fi\n", 0755, "./installer-cli: ./installer-cli: 2: Syntax error: \"then\" unexpected\n"},
         {"installer/pm.sh", "echo 'pm.sh: the package database is damaged' >&2\nexit 3\n", 0755,
          "./installer/pm.sh: pm.sh: the package database is damaged\n"},
+        // Error output that comes in pieces: each line once.
+        {"installer/pm.sh", "echo 'pm.sh: first' >&2\nsleep 0.2\necho 'pm.sh: second' >&2\nsleep 0.2\n"
+                            "echo 'pm.sh: third' >&2\nexit 3\n", 0755, "./installer/pm.sh: pm.sh: first\n"},
+    };
+    const auto count = [](const std::string &text, const std::string &part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.entry);
@@ -92,9 +101,9 @@ TEST(HostileTools, TheBackEndsOwnReasonIsLogged)
         pkg.write(row.tool, "#!/bin/sh\n" + row.body, row.mode);
         ProcessResult r = pkg.run({"-i"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(pkg.log().find(": " + row.entry), std::string::npos) << pkg.log();
+        EXPECT_EQ(count(pkg.log(), ": " + row.entry), 1u) << pkg.log();
         std::string shown = row.entry.substr(row.entry.find(": ") + 2);
-        EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+        EXPECT_EQ(count(r.err, shown), 1u) << r.err;
     }
 
     // A command that has ended while a process it left behind keeps its

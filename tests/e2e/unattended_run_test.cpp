@@ -511,16 +511,22 @@ TEST(StartUp, OneInstallerAtATime)
     EXPECT_EQ(r.err, "Another installer is running. Only one installer can change this host at a time: wait until it "
                      "has finished, then start this one again.\n");
 
-    // Started with its standard output closed: what it would print is lost,
-    // never written into the lock file the run opens.
-    PackageFixture closed;
-    RunOptions without_output;
-    without_output.wrapper = {"/bin/sh", "-c", "exec \"$@\" >&-", "sh"};
-    r = closed.run({"-i"}, without_output);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(std::regex_match(read_file(closed.state() + "/run/kestrane-sdk-install.lock"), std::regex("[0-9]+\n")))
-        << read_file(closed.state() + "/run/kestrane-sdk-install.lock");
-    EXPECT_NE(closed.log().find(": Exiting with code 0\n"), std::string::npos);
+    // Started with its standard output or its standard error closed: what
+    // it would print there (the success, a tool's warning) is lost, never
+    // written into the lock file the run opens.
+    for (const char *closing : {">&-", "2>&-", ">&- 2>&-"}) {
+        SCOPED_TRACE(closing);
+        PackageFixture closed;
+        closed.tool("installer-cli", "echo 'a warning of the back end' >&2\necho '[100%] Done'\n");
+        RunOptions without_output;
+        without_output.wrapper = {"/bin/sh", "-c", std::string("exec \"$@\" ") + closing, "sh"};
+        r = closed.run({"-i"}, without_output);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(std::regex_match(read_file(closed.state() + "/run/kestrane-sdk-install.lock"), std::regex("[0-9]+\n")))
+            << read_file(closed.state() + "/run/kestrane-sdk-install.lock");
+        EXPECT_NE(closed.log().find(": Exiting with code 0\n"), std::string::npos);
+        EXPECT_NE(closed.log().find("installer-cli: a warning of the back end"), std::string::npos) << closed.log();
+    }
 }
 
 TEST(SampleBackEnd, InstallsUpgradesAndRemovesForReal)
