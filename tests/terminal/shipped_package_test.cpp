@@ -547,6 +547,21 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     EXPECT_EQ(narrow.rows()[cut_row], " 20% " + std::string(34, '0'));
     EXPECT_EQ(narrow.rows()[cut_row + 1].rfind("Error during configuration", 0), 0u) << narrow.screen();
 
+    // A line of the back end's error output while the live line stands
+    // takes a row of its own, from its start, with nothing of the line.
+    PackageFixture warning;
+    warning.tool("installer-cli", "echo '[ 40%] Halfway there'\n" + warning.gate("warn") +
+                                      "echo 'installer-cli: a warning' >&2\necho '[100%] Done'\n");
+    Terminal warned(60, 24);
+    warned.start(warning.command_text({"-i"}));
+    ASSERT_TRUE(warned.wait_for(" 40% Halfway there")) << warned.screen();
+    warning.open_gate("warn");
+    EXPECT_EQ(warned.wait_exit(), 0);
+    auto [warn_row, warn_column] = warned.find("installer-cli: a warning");
+    ASSERT_GE(warn_row, 0) << warned.screen();
+    EXPECT_EQ(warn_column, 0) << warned.screen();
+    EXPECT_EQ(warned.rows()[warn_row], "installer-cli: a warning") << warned.screen();
+
     // A back end that touches the terminal from its own process group gets
     // an error, and is never stopped for good.
     PackageFixture touching;
