@@ -256,6 +256,11 @@ def judge(copy, build, path, log, phases=None):
     return "MISSED"
 
 
+# What make deps fetched into the checkout that git does not track, and the
+# tests need: shared with the copy, not copied.
+FETCHED = [".cache", "tests/support/bom-validator/node_modules"]
+
+
 def copy_sources(root, copy):
     files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=root, check=True,
                            capture_output=True, text=True).stdout.split("\n")
@@ -263,6 +268,10 @@ def copy_sources(root, copy):
         if os.path.isfile(os.path.join(root, name)):
             os.makedirs(os.path.dirname(os.path.join(copy, name)), exist_ok=True)
             shutil.copy2(os.path.join(root, name), os.path.join(copy, name))
+    for name in FETCHED:
+        if os.path.exists(os.path.join(root, name)):
+            os.makedirs(os.path.dirname(os.path.join(copy, name)) or copy, exist_ok=True)
+            os.symlink(os.path.realpath(os.path.join(root, name)), os.path.join(copy, name))
 
 
 @contextlib.contextmanager
