@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=sh
 
 # SPDX-FileCopyrightText: 2026 The Tessaro installer developers
 #
