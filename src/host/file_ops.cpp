@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "core/clock.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "exec/runner.h"
@@ -128,9 +127,8 @@ int set_param(const std::string &conf, const std::string &var, const std::string
 
 void make_changes_durable()
 {
-    const double started = seconds_now();
     ::sync();
-    write_log("Synced the file systems: the changes are on the disk (%.2f s)\n", seconds_now() - started);
+    write_log("Synced the file systems: the changes are on the disk\n");
 }
 
 file_stream openTemp()

@@ -27,7 +27,7 @@ int set_param(const std::string &conf, const std::string &var, const std::string
 
 // Puts on the disk whatever the back end changed, before the run reports it
 // done: one sync of every file system (a vendor's back end may write
-// anywhere, and may not sync what it wrote). Logged with its duration.
+// anywhere, and may not sync what it wrote). Logged.
 void make_changes_durable();
 
 // A new temporary file, its name already removed.

@@ -198,6 +198,27 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
         EXPECT_NE(notices.find("--- /usr/share/doc/" + std::string(linked.binary) + "/copyright"), std::string::npos)
             << linked.binary;
     }
+    // The full text of each licence those name, the very one.
+    for (const auto &[licence, text] : {std::pair<std::string, std::string>{"GPL-2.0-or-later", "GPL-2"},
+                                        {"GPL-3.0-or-later", "GPL-3"},
+                                        {"LGPL-2.0-only", "LGPL-2"},
+                                        {"LGPL-2.1-or-later", "LGPL-2.1"}}) {
+        const std::string file = "/usr/share/common-licenses/" + text;
+        EXPECT_NE(notices.find("Licence text: " + licence + " (" + file + ")\n" + std::string(79, '=') + "\n" +
+                               read_file(file)),
+                  std::string::npos)
+            << licence;
+    }
+    // The sources of the commit, as make package writes them beside the
+    // package: every entry under the one directory that names them.
+    TempDir sources;
+    ProcessResult archived = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-source.sh", SOURCE_DIR,
+                                          "tessaro-src", sources.path()});
+    ASSERT_EQ(archived.status, 0) << archived.err;
+    const std::string source_entries = shell_output("tar -tzf " + sh_quote(sources / "tessaro-src.tar.gz"));
+    EXPECT_NE(source_entries.find("tessaro-src/CMakeLists.txt\n"), std::string::npos) << source_entries.substr(0, 400);
+    EXPECT_EQ(shell_output("tar -tzf " + sh_quote(sources / "tessaro-src.tar.gz") + " | grep -cv '^tessaro-src/'"),
+              "0\n");
     // The README's way to ask which glibc the installer holds answers it.
     ProcessResult which_glibc = run_process({"sh", "-ec", block_with("select(.name == \"glibc\")")}, bare.root());
     EXPECT_EQ(which_glibc.out, shell_output("dpkg-query -W -f='${source:Version}\\n' libc6-dev")) << which_glibc.err;
