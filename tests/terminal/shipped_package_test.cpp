@@ -133,6 +133,9 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     std::filesystem::permissions(gnupg.path(), std::filesystem::perms::owner_all);
     const std::string gpg = "GNUPGHOME=" + sh_quote(gnupg.path()) + " gpg --batch --quiet --pinentry-mode loopback "
                                                                     "--passphrase '' ";
+    // (The keyring's first key, its default, is another: the key named is
+    // the one that signs.)
+    ASSERT_EQ(shell_output(gpg + "--quick-gen-key 'Other <other@tessaro.example>' ed25519 sign 1y 2>&1; echo $?"), "0\n");
     ASSERT_EQ(shell_output(gpg + "--quick-gen-key 'Release <release@tessaro.example>' ed25519 sign 1y 2>&1; echo $?"), "0\n");
     ProcessResult signed_package = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/sign-package.sh",
                                                 again / (name + ".tar.gz"), "release@tessaro.example"},
