@@ -49,8 +49,13 @@ case $command in
 kernel)
     [ -s "$dir/vmlinuz" ] && [ -s "$dir/initrd.img" ] && exit 0
     scratch=$(mktemp -d "$dir/kernel.XXXXXX")
-    package=$(apt-cache depends linux-image-cloud-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
-    (cd "$scratch" && apt-get download "$package" >/dev/null 2>&1)
+    # (The package lists are read anew when they do not know the package.)
+    package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
+    if [ -z "$package" ] || ! (cd "$scratch" && apt-get download "$package" >/dev/null 2>&1); then
+        apt-get update -qq
+        package=$(apt-cache depends linux-image-cloud-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
+        (cd "$scratch" && apt-get download "$package")
+    fi
     dpkg-deb -x "$scratch"/linux-image-*.deb "$scratch/x"
     # The initial RAM disk: busybox, the virtio modules, and an init that
     # loads them and hands over to the disk's own first process.
