@@ -32,9 +32,11 @@
 # machine is started with -no-reboot, so QEMU ends there.
 #
 # The state line: "TESSARO state manifest=M files=new:N,old:N,missing:N,other:N
-# record=R kept=K", M new, old, none or other (the installed manifest
+# record=R kept=K log=L", M new, old, none or other (the installed manifest
 # compared with the packages'), R ok, none or bad (the record proves itself
-# or not), K yes when the administrator's files beside the SDK are whole.
+# or not), K yes when the administrator's files beside the SDK are whole,
+# L ended when the installer log's last entry is "Exiting with code 0",
+# cut when it is another, none without a log.
 PATH=/bin:/sbin:/usr/bin:/usr/sbin
 export PATH
 
@@ -92,13 +94,18 @@ state() {
         sum=$(sed '$d' "$sdk/Installed" | sha256sum | cut -d ' ' -f 1)
         [ "$last" = "end $count $sum" ] && record=ok
     fi
+    log=none
+    if [ -e /var/log/kestrane-sdk-install.log ]; then
+        log="cut"
+        tail -n 1 /var/log/kestrane-sdk-install.log | grep -q ': Exiting with code 0$' && log=ended
+    fi
     kept=no
     if [ "$(cat /etc/kestrane-keep 2>/dev/null)" = kept ] &&
         [ "$(cat "$sdk/doc/mine" 2>/dev/null)" = kept ]; then
         kept=yes
     fi
     say "state manifest=$manifest files=new:$new,old:$old,missing:$missing,other:$((total - new - old - missing))" \
-        "record=$record kept=$kept"
+        "record=$record kept=$kept log=$log"
 }
 
 # Runs ./install of the package $1 with the option $2, its output kept in

@@ -27,6 +27,9 @@
 #       OLD as /pkg/new and /pkg/old, FILES payload files of KBYTES each
 #       (200 of 250 by default) added to each, every one of them different
 #       between the two; the administrator's own files beside the SDK.
+#       With MACHINE_BACKEND_SYNCS=no the new package's back end syncs
+#       nothing, as a vendor's may not: what is on the disk then is what
+#       the installer itself made durable.
 #   machine.sh boot DIR SCENARIO SECONDS
 #       Starts the machine on DIR/disk.img with the scenario (see
 #       machine-init.sh) and the kernel MACHINE_KERNEL (DIR/vmlinuz by
@@ -109,6 +112,15 @@ disk)
                 i=$((i + 1))
             done
         } >> "$package/Manifest"
+        if [ "$name" = new ] && [ "${MACHINE_BACKEND_SYNCS:-yes}" = no ]; then
+            sed 's/^    sync -f "\$@" 2>\/dev\/null || sync$/    :/' "$package/installer-cli" > "$dir/cli"
+            if cmp -s "$dir/cli" "$package/installer-cli"; then
+                echo "machine.sh: the back end's syncing was not found" >&2
+                exit 1
+            fi
+            cat "$dir/cli" > "$package/installer-cli"
+            rm -f "$dir/cli"
+        fi
         # What it installs: the checksum of each target, as the package has it.
         awk '/^[ \t]*#/ || NF == 0 || /^\[/ { next } { print $1, $NF }' "$package/Manifest" |
             while read -r file target; do

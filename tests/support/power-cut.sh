@@ -18,7 +18,8 @@
 # Wrong is: a reported success that is not on the disk after the cut; a
 # next run that fails or does not leave the new version whole (after -i) or
 # nothing of the SDK (after -r); a file the package does not list removed.
-# MACHINE_KERNEL names the kernel (see machine.sh). WORK is removed.
+# MACHINE_KERNEL names the kernel, MACHINE_BACKEND_SYNCS=no takes the
+# syncing out of the package's back end (see machine.sh). WORK is removed.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1
@@ -41,8 +42,8 @@ first=$(reports "$work/first.log")
 second=$(reports "$work/second.log")
 
 total=$(($(sed -n '/^\[/!{/^[ \t]*#/!{/[^ \t]/p}}' "$package/Manifest" | wc -l) + files))
-whole="manifest=new files=new:$total,old:0,missing:0,other:0 record=ok kept=yes"
-none="manifest=none files=new:0,old:0,missing:$total,other:0 record=none kept=yes"
+whole="manifest=new files=new:$total,old:0,missing:0,other:0 record=ok kept=yes log=ended"
+none="manifest=none files=new:0,old:0,missing:$total,other:0 record=none kept=yes log=ended"
 
 verdict=ok
 wrong() {

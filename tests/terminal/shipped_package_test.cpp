@@ -212,10 +212,15 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
                   std::string::npos)
             << licence;
     }
-    // The sources of the commit, as make package writes them beside the
+    // The sources of a commit, as make package writes them beside the
     // package: every entry under the one directory that names them.
     TempDir sources;
-    ProcessResult archived = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-source.sh", SOURCE_DIR,
+    write_file(sources / "clone/CMakeLists.txt", "project(x)\n");
+    write_file(sources / "clone/src/main.cpp", "int main() {}\n");
+    ASSERT_EQ(shell_output("cd " + sh_quote(sources / "clone") + " && git init -q && git add . && git -c user.name=t "
+                           "-c user.email=t@tessaro.example commit -qm one && echo done"),
+              "done\n");
+    ProcessResult archived = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-source.sh", sources / "clone",
                                           "tessaro-src", sources.path()});
     ASSERT_EQ(archived.status, 0) << archived.err;
     const std::string source_entries = shell_output("tar -tzf " + sh_quote(sources / "tessaro-src.tar.gz"));
