@@ -274,6 +274,15 @@ def copy_sources(root, copy):
             os.symlink(os.path.realpath(os.path.join(root, name)), os.path.join(copy, name))
 
 
+def line_replaced(number, text):
+    """A change for planted(): line `number` (from 1) becomes `text`."""
+    def change(original):
+        lines = original.split("\n")
+        lines[number - 1] = text
+        return "\n".join(lines)
+    return change
+
+
 @contextlib.contextmanager
 def planted(copy, path, change):
     """Writes change(text), the file with the fault, over one file of the
@@ -303,6 +312,13 @@ def hand_written(root, copy, build, log, only):
     return results
 
 
+def verdict_of(copy, build, path, number, text, log, phases=None):
+    """The verdict on line `number` of `path` replaced by `text`; None when
+    the copy does not build (or the script does not parse) with it."""
+    with planted(copy, path, line_replaced(number, text)) as changed:
+        return judge(copy, build, path, log, phases) if well_formed(path, changed) else None
+
+
 def generated(root, copy, build, log, seed, count, listing):
     """The first count faults of the seed's order that build (or parse)."""
     results = []
@@ -316,12 +332,7 @@ def generated(root, copy, build, log, seed, count, listing):
             print(f"{len(results):3} {path}:{number}: {what}\n{diff}")
             continue
 
-        def change(text, n=number, a=after):
-            lines = text.split("\n")
-            lines[n - 1] = a
-            return "\n".join(lines)
-        with planted(copy, path, change) as text:
-            verdict = judge(copy, build, path, log) if well_formed(path, text) else None
+        verdict = verdict_of(copy, build, path, number, after, log)
         if verdict is None:
             skipped += 1
             print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)
@@ -354,13 +365,7 @@ def diff_faults(root, copy, build, log, revision, seed, count, listing):
             else:
                 if path not in phases:
                     phases[path] = phases_for(root, path)
-
-                def change(text, n=number, a=after):
-                    lines_of = text.split("\n")
-                    lines_of[n - 1] = a
-                    return "\n".join(lines_of)
-                with planted(copy, path, change) as text:
-                    verdict = judge(copy, build, path, log, phases[path]) if well_formed(path, text) else None
+                verdict = verdict_of(copy, build, path, number, after, log, phases[path])
             if verdict is None:
                 skipped += 1
                 print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)

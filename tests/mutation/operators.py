@@ -54,20 +54,21 @@ def source_files(root):
     return sorted((os.path.relpath(p, root), kind) for p, kind in found)
 
 
-def mask_cxx(line, in_comment):
+def mask_code(line, line_comment, in_comment=False, block=None):
     """The line with the text of string and character literals and of
-    comments blanked, so operators are only found in code; and whether a
-    block comment is still open at its end."""
+    comments (from `line_comment` on, and between the two marks of `block`)
+    blanked, so operators are only found in code; and whether a block
+    comment is still open at its end."""
     out = []
     i = 0
     quote = None
     while i < len(line):
         c = line[i]
         if in_comment:
-            if line.startswith("*/", i):
+            if line.startswith(block[1], i):
                 in_comment = False
-                out.append("  ")
-                i += 2
+                out.append(" " * len(block[1]))
+                i += len(block[1])
                 continue
             out.append(" ")
         elif quote:
@@ -80,13 +81,13 @@ def mask_cxx(line, in_comment):
                 out.append(c)
             else:
                 out.append(" ")
-        elif line.startswith("//", i):
+        elif line.startswith(line_comment, i):
             out.append(" " * (len(line) - i))
             break
-        elif line.startswith("/*", i):
+        elif block and line.startswith(block[0], i):
             in_comment = True
-            out.append("  ")
-            i += 2
+            out.append(" " * len(block[0]))
+            i += len(block[0])
             continue
         elif c in "\"'":
             quote = c
@@ -95,6 +96,10 @@ def mask_cxx(line, in_comment):
             out.append(c)
         i += 1
     return "".join(out)[: len(line)].ljust(len(line)), in_comment
+
+
+def mask_cxx(line, in_comment):
+    return mask_code(line, "//", in_comment, ("/*", "*/"))
 
 
 def mask_shell(line):
@@ -282,30 +287,7 @@ def yaml_sites(lines):
 def mask_python(line):
     """The line with the text of its string literals and its comment
     blanked."""
-    out = []
-    quote = None
-    i = 0
-    while i < len(line):
-        c = line[i]
-        if quote:
-            if c == "\\":
-                out.append("  ")
-                i += 2
-                continue
-            if c == quote:
-                quote = None
-                out.append(c)
-            else:
-                out.append(" ")
-        elif c == "#":
-            break
-        elif c in "\"'":
-            quote = c
-            out.append(c)
-        else:
-            out.append(c)
-        i += 1
-    return "".join(out)[: len(line)].ljust(len(line))
+    return mask_code(line, "#")[0]
 
 
 PYTHON_SWAPS = {" < ": [" <= ", " > "], " <= ": [" < "], " > ": [" >= ", " < "], " >= ": [" > "],
