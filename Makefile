@@ -165,7 +165,7 @@ mutants: deps
 # Power cuts on the test machine at random points of install, upgrade and
 # removal (CUTS of them, 40 by default, chosen by SEED), with a payload of
 # FILES files of KBYTES each (2,000 of 25 by default); one line per cut and
-# the summary (not part of make test, which runs 8).
+# the summary (not part of make test, which runs 9).
 power-cut: deps
 	cmake --build $(BUILD) --target sdk_package
 	MACHINE_KERNEL=$(CURDIR)/.cache/machine/vmlinuz sh tests/support/power-cut-campaign.sh \

@@ -386,9 +386,9 @@ void durable_against_unsynced()
     pkg.use_sample_backend();
     std::string manifest = read_file(pkg.root() + "/Manifest");
     std::ofstream(pkg.root() + "/filler") << std::string(100 * 1024, 'x');
+    std::filesystem::create_directories(pkg.root() + "/payload/bulk");
     for (int i = 0; i < kFiles; ++i) {
         const std::string name = "payload/bulk/f" + std::to_string(i);
-        std::filesystem::create_directories(pkg.root() + "/payload/bulk");
         std::filesystem::copy_file(pkg.root() + "/filler", pkg.root() + "/" + name);
         manifest += name + " /usr/share/kestrane-virtualization-sdk/bulk/" + std::to_string(i % 20) + "/f" +
                     std::to_string(i) + "\n";
