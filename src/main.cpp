@@ -51,6 +51,7 @@ int main(int argc, char **argv)
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR | O_NOCTTY) != fd)
             return 1;
     }
+    drop_loader_variables(argv);
     int reboot_required = 0;
     progName = argc > 0 && argv[0] != nullptr ? argv[0] : "install";
     progPath = getProgPath(progName);
@@ -64,10 +65,6 @@ int main(int argc, char **argv)
         // Same: relative package paths then fail with their own messages.
     }
 
-    // The shipped (static) program must never load code of the host: the C
-    // library loads character conversion modules from where GCONV_PATH
-    // says, whatever the locale.
-    unsetenv("GCONV_PATH");
     settle_locale();
     std::string locale_path = cut_text(strprintf("%s/../resources", dirPath.empty() ? "." : dirPath.c_str()));
     bindtextdomain("install", locale_path.c_str());

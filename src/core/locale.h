@@ -16,3 +16,16 @@
 // that sets the locale from the environment itself (the screen library
 // does when it starts).
 void settle_locale();
+
+// The variables through which the environment could make the C library
+// load code of the host's choice into this program:
+//   LD_LIBRARY_PATH, LD_PRELOAD, LD_AUDIT  where shared objects are looked
+//       for (the static program's loader reads LD_LIBRARY_PATH once, as it
+//       starts, before any of our code runs);
+//   GCONV_PATH      where character conversion modules are looked for;
+//   OUTPUT_CHARSET  makes every translated text converted to that
+//       character set, by one of the host's conversion modules.
+// When any of them is set, the program starts itself again without them
+// (the same process, the same arguments): nothing has read them yet but
+// the loader. Without /proc/self/exe they are only removed. Call first.
+void drop_loader_variables(char **argv);

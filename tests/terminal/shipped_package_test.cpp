@@ -515,22 +515,48 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
 
     // The wizard in a locale of an 8-bit character set, with a planted
     // conversion module: English, whole, and no code of the host inside.
+    // Nor when the environment asks for the texts in another character
+    // set, or names a directory of libraries: the texts stay the
+    // catalogue's own.
     TempDir latin_locales;
     ASSERT_EQ(run_process({"localedef", "-i", "de_DE", "-f", "ISO-8859-1", latin_locales / "de_DE.iso88591"}).status, 0);
-    for (const std::string lang : {"de_DE.ISO-8859-1", "C.UTF-8"}) {
-        SCOPED_TRACE(lang);
+    struct Locale {
+        std::string lang;
+        std::vector<std::string> variables; // for the installer alone
+        const char *completed;
+    };
+    const Locale locales[] = {
+        {"de_DE.ISO-8859-1", {"GCONV_PATH=" + planted.path()}, "Installation Completed"},
+        {"C.UTF-8", {"GCONV_PATH=" + planted.path()}, "Installation Completed"},
+        {"de_DE.UTF-8", {"OUTPUT_CHARSET=ISO-8859-1"}, "Installation von Tessaro Virtualization SDK abgeschlossen"},
+        {"de_DE.UTF-8", {"OUTPUT_CHARSET=KOI8-R", "LD_LIBRARY_PATH=" + planted.path()},
+         "Installation von Tessaro Virtualization SDK abgeschlossen"},
+    };
+    for (const Locale &locale : locales) {
+        SCOPED_TRACE(locale.lang + " " + locale.variables.back());
         WizardRun latin;
+        latin.pkg.use_sample_backend();
         std::filesystem::copy_file(SHIPPED_INSTALLER, latin.pkg.program(), std::filesystem::copy_options::overwrite_existing);
         RunOptions planted_module;
-        planted_module.wrapper = {"env", "GCONV_PATH=" + planted.path()};
-        latin.term.start(latin.pkg.command_text({}, planted_module), {"LANG=" + lang, "LOCPATH=" + latin_locales.path()});
-        latin.welcome_next();
-        latin.accept_licence();
-        ASSERT_TRUE(latin.term.wait_for("Installation Completed")) << latin.term.screen();
+        planted_module.wrapper = {"env"};
+        planted_module.wrapper.insert(planted_module.wrapper.end(), locale.variables.begin(), locale.variables.end());
+        std::vector<std::string> environment = {"LANG=" + locale.lang};
+        if (locale.lang != "de_DE.UTF-8")
+            environment.push_back("LOCPATH=" + latin_locales.path());
+        latin.term.start(latin.pkg.command_text({}, planted_module), environment);
+        const bool german = locale.lang == "de_DE.UTF-8";
+        ASSERT_TRUE(latin.term.wait_for(german ? "Willkommen" : "Welcome")) << latin.term.screen();
+        latin.term.press("Enter");
+        ASSERT_TRUE(latin.term.wait_for(german ? "Lizenzvereinbarung" : "License Agreement")) << latin.term.screen();
+        latin.term.press("BTab");
+        ASSERT_TRUE(latin.term.wait_until(
+            [&](const std::string &) { return latin.term.cursor_on(german ? " Annehmen " : " Accept "); }));
+        latin.term.press("Enter");
+        ASSERT_TRUE(latin.term.wait_for(locale.completed)) << latin.term.screen();
         const std::string wizard = shell_output("pgrep -f " + sh_quote("^" + latin.pkg.program()));
         ASSERT_FALSE(wizard.empty());
         EXPECT_EQ(read_file("/proc/" + wizard.substr(0, wizard.find('\n')) + "/maps").find(".so"), std::string::npos);
-        latin.finish();
+        latin.finish(locale.completed);
         EXPECT_FALSE(file_exists(planted / "loaded"));
     }
 #endif
