@@ -7,10 +7,15 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "core/log.h"
@@ -21,6 +26,52 @@ namespace {
 bool keeping = false;
 int record_fd = -1;
 std::string record_command;
+std::string record_text; // what the record says while the command runs
+
+// The command's cgroup while it runs, and its cgroup.procs (open for
+// writing: the child is placed through it).
+std::string command_cgroup;
+int cgroup_procs_fd = -1;
+
+constexpr long kCgroup2Magic = 0x63677270; // CGROUP2_SUPER_MAGIC
+constexpr const char *kCgroupName = "kestrane-sdk-backend";
+constexpr const char *kStateAttribute = "user.kestrane-sdk.state";
+
+// The whole of a small file of /proc or /sys ("" when it cannot be read).
+std::string read_small_file(const std::string &path)
+{
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return file ? text.str() : std::string();
+}
+
+bool write_text(const std::string &path, const std::string &text)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return written;
+}
+
+bool set_state(const std::string &cgroup, const std::string &state)
+{
+    return ::setxattr(cgroup.c_str(), kStateAttribute, state.data(), state.size(), 0) == 0;
+}
+
+// This process's own cgroup, under the tree's mount point `root`.
+std::string own_cgroup(const std::string &root)
+{
+    std::istringstream lines(read_small_file("/proc/self/cgroup"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("0::/", 0) == 0 && line.find("/..") == std::string::npos)
+            return line.size() == 4 ? root : root + line.substr(3);
+    }
+    return std::string();
+}
 
 // Replaces the whole content of `fd`, written before the file is cut to
 // it: a reader never sees a record without its end.
@@ -57,16 +108,140 @@ bool are_console_levels(const std::string &text)
 
 } // namespace
 
+std::string backend_cgroup_path()
+{
+    for (const char *root : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}) {
+        struct statfs fs{};
+        struct statvfs vfs{};
+        struct stat st{};
+        if (::statfs(root, &fs) == 0 && fs.f_type == kCgroup2Magic && ::statvfs(root, &vfs) == 0 &&
+            (vfs.f_flag & ST_RDONLY) == 0 && ::lstat(root, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0)
+            return std::string(root) + "/" + kCgroupName;
+    }
+    return std::string();
+}
+
+std::string backend_cgroup_state(const std::string &cgroup)
+{
+    char value[4096 + 64];
+    ssize_t got = ::getxattr(cgroup.c_str(), kStateAttribute, value, sizeof value);
+    return got > 0 ? std::string(value, static_cast<std::size_t>(got)) : std::string();
+}
+
+std::vector<pid_t> cgroup_members(const std::string &cgroup)
+{
+    std::vector<pid_t> members;
+    std::istringstream numbers(read_small_file(cgroup + "/cgroup.procs"));
+    long pid = 0;
+    while (numbers >> pid) {
+        if (pid > 0)
+            members.push_back(static_cast<pid_t>(pid));
+    }
+    return members;
+}
+
+bool cgroup_populated(const std::string &cgroup)
+{
+    return read_small_file(cgroup + "/cgroup.events").find("populated 1") != std::string::npos;
+}
+
+bool release_cgroup(const std::string &cgroup)
+{
+    const std::string root = cgroup.substr(0, cgroup.rfind('/'));
+    const std::string own = own_cgroup(root);
+    // A process that forks while the others move may leave a child behind:
+    // a few rounds.
+    for (int round = 0; round < 10; ++round) {
+        if (::rmdir(cgroup.c_str()) == 0 || errno == ENOENT)
+            return true;
+        if (errno != EBUSY || own.empty())
+            break;
+        for (pid_t pid : cgroup_members(cgroup))
+            (void)write_text(own + "/cgroup.procs", std::to_string(pid));
+    }
+    write_log("cannot remove the cgroup %s: %s\n", cgroup.c_str(), std::strerror(errno));
+    return false;
+}
+
+bool process_ids(pid_t pid, ProcessIds &ids)
+{
+    const std::string text = read_small_file("/proc/" + std::to_string(pid) + "/stat");
+    // The command name (field 2) may hold blanks and parentheses.
+    std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    std::istringstream fields(text.substr(close + 1));
+    std::vector<std::string> values;
+    std::string field;
+    while (fields >> field)
+        values.push_back(field);
+    // state(3) ppid(4) pgrp(5) session(6) ... starttime(22)
+    if (values.size() < 20)
+        return false;
+    ids.group = static_cast<pid_t>(std::strtol(values[2].c_str(), nullptr, 10));
+    ids.session = static_cast<pid_t>(std::strtol(values[3].c_str(), nullptr, 10));
+    ids.start = std::strtoull(values[19].c_str(), nullptr, 10);
+    return true;
+}
+
+bool own_proc()
+{
+    char link[32] = {};
+    ssize_t got = ::readlink("/proc/self", link, sizeof link - 1);
+    return got > 0 && std::string(link, static_cast<std::size_t>(got)) == std::to_string(::getpid());
+}
+
 void keep_run_records()
 {
     keeping = true;
 }
+
+namespace {
+
+// The command's cgroup, made anew; none where the host has no cgroup tree
+// to use, or the cgroup cannot be made and marked (logged).
+void make_command_cgroup()
+{
+    const std::string cgroup = backend_cgroup_path();
+    if (cgroup.empty())
+        return;
+    if (::mkdir(cgroup.c_str(), 0755) != 0 && errno == EEXIST) {
+        // What an earlier command of this run left there on purpose.
+        if (backend_cgroup_state(cgroup).rfind("ended\n", 0) == 0)
+            (void)release_cgroup(cgroup);
+        (void)::mkdir(cgroup.c_str(), 0755);
+    }
+    struct stat st{};
+    if (::lstat(cgroup.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || cgroup_populated(cgroup)) {
+        write_log("cannot make the cgroup %s: %s; the back-end command is followed by its session only\n",
+                  cgroup.c_str(), std::strerror(errno));
+        return;
+    }
+    // Whether it still runs is said before anything is in it.
+    if (!set_state(cgroup, "running\n" + record_command)) {
+        write_log("cannot mark the cgroup %s: %s; the back-end command is followed by its session only\n",
+                  cgroup.c_str(), std::strerror(errno));
+        ::rmdir(cgroup.c_str());
+        return;
+    }
+    cgroup_procs_fd = ::open((cgroup + "/cgroup.procs").c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (cgroup_procs_fd < 0) {
+        write_log("cannot open %s/cgroup.procs: %s\n", cgroup.c_str(), std::strerror(errno));
+        ::rmdir(cgroup.c_str());
+        return;
+    }
+    command_cgroup = cgroup;
+}
+
+} // namespace
 
 int open_backend_record(const char *command)
 {
     close_backend_record();
     if (!keeping)
         return -1;
+    record_command = one_line(command);
+    make_command_cgroup();
     // Made anew for each command: what an earlier command of this run left
     // behind on purpose may still hold the old one.
     if (::unlink(BACKEND_RECORD_PATH) != 0 && errno != ENOENT) {
@@ -78,8 +253,8 @@ int open_backend_record(const char *command)
         write_log("cannot make %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
         return -1;
     }
-    record_command = one_line(command);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !rewrite(fd, "running\n" + record_command + "\n")) {
+    record_text = "running\n" + record_command + "\n";
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !rewrite(fd, record_text)) {
         write_log("cannot write %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
         ::close(fd);
         ::unlink(BACKEND_RECORD_PATH);
@@ -89,8 +264,38 @@ int open_backend_record(const char *command)
     return fd;
 }
 
+void place_backend(pid_t child)
+{
+    if (cgroup_procs_fd >= 0) {
+        const std::string pid = std::to_string(child);
+        if (::write(cgroup_procs_fd, pid.data(), pid.size()) != static_cast<ssize_t>(pid.size())) {
+            write_log("cannot place the back-end command in the cgroup %s: %s; it is followed by its session only\n",
+                      command_cgroup.c_str(), std::strerror(errno));
+            ::rmdir(command_cgroup.c_str());
+            command_cgroup.clear();
+        }
+        ::close(cgroup_procs_fd);
+        cgroup_procs_fd = -1;
+    }
+    ProcessIds ids;
+    if (record_fd >= 0 && process_ids(child, ids) && ids.session == child) {
+        record_text += strprintf("session %ld %llu\n", static_cast<long>(child), ids.start);
+        (void)rewrite(record_fd, record_text);
+    }
+}
+
 void close_backend_record()
 {
+    if (cgroup_procs_fd >= 0) {
+        ::close(cgroup_procs_fd);
+        cgroup_procs_fd = -1;
+    }
+    if (!command_cgroup.empty()) {
+        // What is left in it now was left on purpose.
+        (void)set_state(command_cgroup, "ended\n" + record_command);
+        (void)release_cgroup(command_cgroup);
+        command_cgroup.clear();
+    }
     if (record_fd < 0)
         return;
     (void)rewrite(record_fd, "ended\n" + record_command + "\n");

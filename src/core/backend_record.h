@@ -2,26 +2,42 @@
 //
 // SPDX-License-Identifier: GPL-2.0-or-later
 
-// What a run leaves in /run for the runs after it, should it be killed
-// outright (SIGKILL: no handler runs):
+// How a back-end command's processes are held, so that a run killed
+// outright (SIGKILL: no handler runs) leaves nothing a later run cannot
+// find and stop, and what a run leaves in /run for the runs after it:
 //
-// - The record of the back-end command it runs: a file that the run makes
-//   anew and locks before each command starts, and whose descriptor the
-//   command (and every process it starts that keeps its descriptors)
-//   inherits. The kernel keeps the file locked for as long as any of those
-//   processes holds it open: a later run knows that something of the
-//   command still lives by the lock alone, and which processes they are by
-//   the open file, never by a number read back from anywhere. The file
-//   says "running" while the command runs and "ended" once it has ended;
-//   then it goes.
+// - Where the host has a cgroup (v2) tree that root may write, every
+//   command runs in a cgroup of its own, kestrane-sdk-backend at the top
+//   of the tree: the command is placed there before it starts, and the
+//   kernel keeps every process it starts there, whatever it does with its
+//   descriptors, sessions or forks. Nothing else is ever put there. The
+//   cgroup says "running" and the command in an extended attribute, and
+//   "ended" once the command has ended: then what the command left
+//   behind on purpose (a daemon it started) is moved out to the
+//   installer's own cgroup, where it would have been without it, and the
+//   cgroup goes. A later run stops what a "running" cgroup holds, and
+//   lets go of what an "ended" one holds.
+// - Everywhere, the record of the command: a file that the run makes anew
+//   and locks before each command starts, and whose descriptor the
+//   command inherits. It says "running", the command, and the command's
+//   session: the command is the leader of a session of its own, and its
+//   process id and start time are in the record. Where there is no cgroup,
+//   a later run stops the processes of that session, known to be the
+//   command's because its leader, or a process that holds the record, is
+//   still in it. (What leaves the session and closes the record is lost
+//   to it.) The record says "ended" once the command has ended; then it
+//   goes.
 // - The kernel's console message levels from before the wizard lowered
 //   them, until it puts them back.
 //
 // Only the run that holds the installer lock keeps or reads them.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
+#include <vector>
 
 inline constexpr const char *BACKEND_RECORD_PATH = "/run/kestrane-sdk-backend.lock";
 inline constexpr const char *CONSOLE_LEVELS_PATH = "/run/kestrane-sdk-console-levels";
@@ -33,6 +49,11 @@ void keep_run_records();
 // descriptor (close-on-exec: the child clears that flag), or -1 when the
 // run keeps no records or the file cannot be made (logged).
 int open_backend_record(const char *command);
+
+// After the fork, before the child may go on to start the command: the
+// child (the leader of its own session) is placed in the command's cgroup,
+// and the record names its session.
+void place_backend(pid_t child);
 
 // The command has ended (it may not be collected yet): the record says so
 // and goes, so that nothing the command left behind on purpose (a daemon
@@ -46,3 +67,26 @@ void forget_saved_console_levels();
 // The levels an earlier run saved and never put back (then the saved copy
 // goes); none when there are none or they are not levels.
 std::optional<std::string> take_saved_console_levels();
+
+// The cgroup of back-end commands: its path, where the host has a cgroup
+// (v2) tree root may write (it need not exist); empty where it has none.
+std::string backend_cgroup_path();
+// What the command's cgroup says: "running\nCOMMAND" or "ended\nCOMMAND".
+std::string backend_cgroup_state(const std::string &cgroup);
+// The processes in a cgroup, as numbers of this process's pid namespace.
+std::vector<pid_t> cgroup_members(const std::string &cgroup);
+// Whether any process is in the cgroup.
+bool cgroup_populated(const std::string &cgroup);
+// Moves what is in the cgroup to this process's own cgroup, and removes it.
+bool release_cgroup(const std::string &cgroup);
+
+// The start time of a process (clock ticks since boot, /proc/PID/stat), its
+// session and process group; false where /proc cannot tell.
+struct ProcessIds {
+    unsigned long long start = 0;
+    pid_t session = 0;
+    pid_t group = 0;
+};
+bool process_ids(pid_t pid, ProcessIds &ids);
+// Whether /proc is this pid namespace's: /proc/self names this process.
+bool own_proc();

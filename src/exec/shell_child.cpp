@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,10 +53,35 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
     // The command and whatever it starts hold its record, locked, for as
     // long as they live.
     const int record = open_backend_record(cmd);
+    // The child waits until it has been placed where a later run finds
+    // it: it says it leads its session, the parent places it and says go.
+    int handshake[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handshake) != 0) {
+        close_backend_record();
+        ::close(out[0]);
+        ::close(out[1]);
+        ::close(err[0]);
+        ::close(err[1]);
+        return;
+    }
+    // A command outside the terminal's session must not read the keys
+    // meant for the wizard: it reads from /dev/null instead.
+    const int no_input = ::isatty(STDIN_FILENO) ? ::open("/dev/null", O_RDONLY | O_NOCTTY | O_CLOEXEC) : -1;
     pid_t pid = ::fork();
     if (pid == 0) {
         // Only async-signal-safe calls until exec.
-        ::setpgid(0, 0);
+        ::close(handshake[0]);
+        // A session of its own: whatever it starts stays in it unless it
+        // leaves on purpose, and its group is the session's.
+        ::setsid();
+        char go = 's';
+        while (::write(handshake[1], &go, 1) < 0 && errno == EINTR) {
+        }
+        while (::read(handshake[1], &go, 1) < 0 && errno == EINTR) {
+        }
+        ::close(handshake[1]);
+        if (no_input >= 0)
+            ::dup2(no_input, STDIN_FILENO);
         // A command in a background process group that touches the terminal
         // gets an error instead of being stopped for good.
         struct sigaction ignore{};
@@ -91,14 +117,26 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
     }
     ::close(out[1]);
     ::close(err[1]);
+    ::close(handshake[1]);
+    if (no_input >= 0)
+        ::close(no_input);
     if (pid < 0) {
+        ::close(handshake[0]);
         close_backend_record();
         ::close(out[0]);
         ::close(err[0]);
         return;
     }
-    // Set here too, so that the group exists before anyone signals it.
-    ::setpgid(pid, pid);
+    // Once the child leads its session, its group exists for anyone who
+    // signals it; then it is placed, and may go.
+    char said = 0;
+    while (::read(handshake[0], &said, 1) < 0 && errno == EINTR) {
+    }
+    place_backend(pid);
+    const char go = 'g';
+    while (::write(handshake[0], &go, 1) < 0 && errno == EINTR) {
+    }
+    ::close(handshake[0]);
     pid_ = pid;
     fd_ = out[0];
     err_fd_ = err[0];

@@ -3,9 +3,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
 // One shell command line running as a child, its standard output read
-// through a pipe (as popen does it), in a process group of its own so that
-// a fatal signal to the installer reaches the whole command and nothing
-// else. While it runs, the fatal-signal handler knows it, and it holds its
+// through a pipe (as popen does it), in a session (and process group) of
+// its own so that a fatal signal to the installer reaches the whole command
+// and nothing else, and held where a later run finds it (its record, and
+// its cgroup where the host has one). While it runs, the fatal-signal handler knows it, and it holds its
 // record (which a later run finds should this one be killed outright).
 //
 // Its error output is read beside its standard output and goes to the log,

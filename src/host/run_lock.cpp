@@ -16,6 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,21 +63,38 @@ struct OpenFile {
     OpenFile &operator=(const OpenFile &) = delete;
 };
 
-// Whether the process `pid` has the file `dev`/`ino` open.
-bool holds(pid_t pid, dev_t dev, ino_t ino)
+// The file a descriptor is open on, as /proc tells it without asking the
+// file's own file system (which may not answer: a FUSE server that hangs):
+// the mount's id and the inode number. Empty when it cannot be read.
+std::string open_file_id(const std::string &fdinfo)
+{
+    std::ifstream file(fdinfo);
+    std::string line;
+    std::string mount;
+    std::string inode;
+    while (std::getline(file, line)) {
+        if (line.rfind("mnt_id:", 0) == 0)
+            mount = line.substr(7);
+        else if (line.rfind("ino:", 0) == 0)
+            inode = line.substr(4);
+    }
+    return mount.empty() || inode.empty() ? std::string() : mount + "/" + inode;
+}
+
+// Whether the process `pid` has the file `id` open.
+bool holds(pid_t pid, const std::string &id)
 {
     std::error_code error;
-    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-    for (const auto &entry : std::filesystem::directory_iterator(fds, error)) {
-        struct stat st{};
-        if (::stat(entry.path().c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino)
+    const std::string proc = "/proc/" + std::to_string(pid);
+    for (const auto &entry : std::filesystem::directory_iterator(proc + "/fdinfo", error)) {
+        if (open_file_id(entry.path()) == id)
             return true;
     }
     return false;
 }
 
-// The processes (other than this one) that have the file open.
-std::vector<pid_t> holders(dev_t dev, ino_t ino)
+// The processes of /proc (other than this one) for which `wanted` holds.
+template <typename Wanted> std::vector<pid_t> processes_where(Wanted wanted)
 {
     std::vector<pid_t> found;
     std::error_code error;
@@ -84,24 +104,29 @@ std::vector<pid_t> holders(dev_t dev, ino_t ino)
         long pid = std::strtol(name.c_str(), &end, 10);
         if (pid <= 0 || *end != '\0' || pid == ::getpid())
             continue;
-        if (holds(static_cast<pid_t>(pid), dev, ino))
+        if (wanted(static_cast<pid_t>(pid)))
             found.push_back(static_cast<pid_t>(pid));
     }
     return found;
 }
 
-// Sends `sig` to each process that has the file open. A process is held
-// by its pidfd before it is checked, so that the signal reaches the
-// process that was seen holding the file, or nobody; only a kernel without
-// pidfds (older than 5.3) has its processes signalled by number, right
-// after the check.
-std::vector<pid_t> signal_holders(dev_t dev, ino_t ino, int sig)
+bool in_session(pid_t pid, pid_t session)
+{
+    ProcessIds ids;
+    return process_ids(pid, ids) && ids.session == session;
+}
+
+// Sends `sig` to each of `pids` that `still` holds for once the process is
+// held by its pidfd: the signal reaches the process that was seen, or
+// nobody. Only a kernel without pidfds (older than 5.3) has its processes
+// signalled by number, right after the check.
+template <typename Still> std::vector<pid_t> signal_each(const std::vector<pid_t> &pids, int sig, Still still)
 {
     std::vector<pid_t> signalled;
-    for (pid_t pid : holders(dev, ino)) {
+    for (pid_t pid : pids) {
         OpenFile process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-        const bool without_pidfd = process.fd < 0 && errno == ENOSYS;
-        if ((process.fd < 0 && !without_pidfd) || !holds(pid, dev, ino))
+        const bool without_pidfd = process.fd < 0 && (errno == ENOSYS || errno == EPERM);
+        if ((process.fd < 0 && !without_pidfd) || !still(pid))
             continue;
         const bool sent = without_pidfd ? ::kill(pid, sig) == 0
                                         : ::syscall(SYS_pidfd_send_signal, process.fd, sig, nullptr, 0) == 0;
@@ -193,21 +218,159 @@ void take_installer_lock()
     lock_fd = fd;
 }
 
+namespace {
+
+// Stops the command: `signal(sig)` sends a signal to what is left of it
+// (the processes signalled), `gone()` tells whether nothing is left. SIGTERM
+// (and SIGCONT: a stopped process could not act on it), a grace time, then
+// SIGKILL. Logged; false when something is left even then.
+template <typename Signal, typename Gone>
+bool stop_command(const std::string &command, const std::string &what, Signal signal, Gone gone)
+{
+    notice(strprintf(_("Stopping the back-end command of an earlier run that is still running: %s\n"),
+                     command.c_str()));
+    const std::vector<pid_t> stopped = signal(SIGTERM);
+    signal(SIGCONT);
+    auto gone_by = [&](double deadline) {
+        while (!gone()) {
+            if (seconds_now() >= deadline)
+                return false;
+            ::usleep(20000);
+        }
+        return true;
+    };
+    if (gone_by(seconds_now() + kStopGraceSeconds)) {
+        write_log("Stopped the back-end command of an earlier run that was still running (%s%s): %s\n",
+                  what.c_str(), processes(stopped).c_str(), command.c_str());
+        return true;
+    }
+    const std::vector<pid_t> killed = signal(SIGKILL);
+    if (gone_by(seconds_now() + 2)) {
+        write_log("Killed the back-end command of an earlier run that was still running (%s%s) after it did "
+                  "not stop within %d seconds: %s\n",
+                  what.c_str(), processes(killed).c_str(), kStopGraceSeconds, command.c_str());
+        return true;
+    }
+    return false;
+}
+
+[[noreturn]] void refuse_beside(const std::string &command)
+{
+    const std::string refusal =
+        strprintf(_("The back-end command of an earlier run is still running: %s\nThis installer does not run beside "
+                    "it: wait until it has ended, then start this one again.\n"),
+                  command.c_str());
+    std::fputs(refusal.c_str(), stderr);
+    write_log("%s", refusal.c_str());
+    insExit(1);
+}
+
+// Waits (at most a second) until the cgroup's freezer has `frozen` it or
+// let it go.
+void freeze(const std::string &cgroup, bool frozen)
+{
+    std::ofstream(cgroup + "/cgroup.freeze") << (frozen ? "1" : "0");
+    for (int wait = 0; wait < 50; ++wait) {
+        std::ifstream events(cgroup + "/cgroup.events");
+        std::string text((std::istreambuf_iterator<char>(events)), std::istreambuf_iterator<char>());
+        if (text.find(frozen ? "frozen 1" : "frozen 0") != std::string::npos)
+            return;
+        ::usleep(20000);
+    }
+}
+
+// Signals every process in the cgroup. Frozen meanwhile, none of them can
+// end and give its number to a process outside: the numbers read are the
+// processes signalled.
+std::vector<pid_t> signal_cgroup(const std::string &cgroup, int sig)
+{
+    if (sig == SIGKILL) {
+        std::ofstream(cgroup + "/cgroup.kill") << "1";
+    }
+    freeze(cgroup, true);
+    std::vector<pid_t> signalled;
+    for (pid_t pid : cgroup_members(cgroup)) {
+        if (::kill(pid, sig) == 0)
+            signalled.push_back(pid);
+    }
+    freeze(cgroup, false);
+    return signalled;
+}
+
+// What is left of an earlier run's command in its cgroup: stopped if the
+// command still ran, let go to this run's cgroup if it had ended.
+void stop_earlier_cgroup()
+{
+    const std::string cgroup = backend_cgroup_path();
+    struct stat st{};
+    if (cgroup.empty() || ::lstat(cgroup.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    const std::string state = backend_cgroup_state(cgroup);
+    if (state.rfind("ended\n", 0) != 0 && cgroup_populated(cgroup)) {
+        const std::string command = state.rfind("running\n", 0) == 0 ? state.substr(8) : std::string("?");
+        if (!stop_command(command, "cgroup " + cgroup + ", ",
+                          [&](int sig) { return signal_cgroup(cgroup, sig); },
+                          [&] { return !cgroup_populated(cgroup); }))
+            refuse_beside(command);
+    }
+    (void)release_cgroup(cgroup);
+}
+
+// The fields of the record: its first line, the command, and the session
+// ("session PID START") where it names one.
+struct RecordText {
+    std::string state;
+    std::string command;
+    pid_t session = 0;
+    unsigned long long start = 0;
+};
+
+RecordText parse_record(const std::string &content)
+{
+    RecordText record;
+    std::istringstream lines(content);
+    std::getline(lines, record.state);
+    std::getline(lines, record.command);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string word;
+        long pid = 0;
+        unsigned long long start = 0;
+        if (fields >> word >> pid >> start && word == "session" && pid > 1) {
+            record.session = static_cast<pid_t>(pid);
+            record.start = start;
+        }
+    }
+    return record;
+}
+
+} // namespace
+
 // A run that was killed outright (SIGKILL: no handler ran) leaves its
-// back-end command running, and the command's record: locked for as long
-// as any process of the command holds it, and saying "running". What is
-// left of that command is stopped as the handler of a fatal signal would
-// have stopped it: SIGTERM, a grace time, then SIGKILL, sent to exactly
-// the processes that hold the record open. Stopping it, rather than
-// refusing to run, is what the administrator asked for when they killed
-// the earlier run, and the only way a later run can ever finish the work.
+// back-end command running. What is left of that command is stopped as
+// the handler of a fatal signal would have stopped it: SIGTERM, a grace
+// time, then SIGKILL, sent to exactly the processes of the command. Stopping
+// it, rather than refusing to run, is what the administrator asked for when
+// they killed the earlier run, and the only way a later run can ever
+// finish the work.
 //
-// The record goes only once nothing holds it: a run stopped while it
-// waits here leaves it for the next. Where nobody can tell which processes
-// hold it (no /proc), the run waits as long as a stop would take, then
-// refuses: it never runs beside the earlier command.
+// The command's cgroup holds all of it; where there is none, the record
+// names the command's session, and its processes are those in the session
+// while its leader (the same process: the same start time) lives, or a
+// process that still holds the record is in it. Nobody outside the session
+// is signalled: not a reader of the record, not what left the session on
+// purpose (a daemon). No step asks the file system of a file that another
+// process holds.
+//
+// The record goes only once nothing of the command is left: a run stopped
+// while it waits here leaves it for the next. Where nobody can tell the
+// processes apart (no /proc, or one of another pid namespace), the run
+// waits as long as a stop would take, then refuses: it never runs beside
+// the earlier command.
 void stop_earlier_backend()
 {
+    stop_earlier_cgroup();
     OpenFile record(::open(BACKEND_RECORD_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (record.fd < 0) {
         if (errno != ENOENT) {
@@ -222,54 +385,55 @@ void stop_earlier_backend()
         forget_record(st);
         return;
     }
-    if (::flock(record.fd, LOCK_EX | LOCK_NB) == 0) {
-        // Nothing of that command lives.
-        forget_record(st);
-        return;
-    }
-    char text[4096 + 64] = {};
+    const bool held = ::flock(record.fd, LOCK_EX | LOCK_NB) != 0;
+    char text[4096 + 128] = {};
     ssize_t got = ::pread(record.fd, text, sizeof text - 1, 0);
-    const std::string content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
-    if (content.rfind("running\n", 0) != 0) {
-        // The command ended: what still holds its record is what it left
-        // behind on purpose, and none of this run's business.
+    const RecordText earlier = parse_record(std::string(text, got > 0 ? static_cast<std::size_t>(got) : 0));
+    // A command that ended, or one of which nothing holds the record and
+    // that names no session: nothing of it runs. (What still holds the
+    // record of an ended command is what it left behind on purpose.)
+    if (earlier.state != "running" || (!held && earlier.session == 0)) {
         forget_record(st);
         return;
     }
-    const std::string command = content.substr(8, content.find('\n', 8) - 8);
+    const std::string &command = earlier.command;
 
-    if (::access("/proc/self/fd", R_OK) != 0) {
+    if (!own_proc()) {
+        // Blind to sessions: the record's lock is all there is to go by.
+        if (!held) {
+            forget_record(st);
+            return;
+        }
         notice(strprintf(_("Waiting for the back-end command of an earlier run to end: %s\n"), command.c_str()));
         if (let_go_by(record.fd, seconds_now() + kStopGraceSeconds + 2)) {
             write_log("The back-end command of an earlier run has ended: %s\n", command.c_str());
             forget_record(st);
             return;
         }
-    } else {
-        notice(strprintf(_("Stopping the back-end command of an earlier run that is still running: %s\n"),
-                         command.c_str()));
-        const std::vector<pid_t> stopped = signal_holders(st.st_dev, st.st_ino, SIGTERM);
-        signal_holders(st.st_dev, st.st_ino, SIGCONT); // a stopped process could not act on it
-        if (let_go_by(record.fd, seconds_now() + kStopGraceSeconds)) {
-            write_log("Stopped the back-end command of an earlier run that was still running (%s): %s\n",
-                      processes(stopped).c_str(), command.c_str());
-            forget_record(st);
-            return;
-        }
-        const std::vector<pid_t> killed = signal_holders(st.st_dev, st.st_ino, SIGKILL);
-        if (let_go_by(record.fd, seconds_now() + 2)) {
-            write_log("Killed the back-end command of an earlier run that was still running (%s) after it did "
-                      "not stop within %d seconds: %s\n",
-                      processes(killed).c_str(), kStopGraceSeconds, command.c_str());
-            forget_record(st);
-            return;
-        }
+        refuse_beside(command);
     }
-    const std::string refusal =
-        strprintf(_("The back-end command of an earlier run is still running: %s\nThis installer does not run beside "
-                    "it: wait until it has ended, then start this one again.\n"),
-                  command.c_str());
-    std::fputs(refusal.c_str(), stderr);
-    write_log("%s", refusal.c_str());
-    insExit(1);
+
+    const std::string id = open_file_id("/proc/self/fdinfo/" + std::to_string(record.fd));
+    if (earlier.session == 0) {
+        // A record that names no session: its holders are the command.
+        auto holder = [&](pid_t pid) { return !id.empty() && holds(pid, id); };
+        if (stop_command(command, "", [&](int sig) { return signal_each(processes_where(holder), sig, holder); },
+                         [&] { return ::flock(record.fd, LOCK_EX | LOCK_NB) == 0; })) {
+            forget_record(st);
+            return;
+        }
+        refuse_beside(command);
+    }
+    // The session is the command's while its leader lives, or while a
+    // process in it holds the record: until the last process of a session
+    // has ended, no new process is given its number.
+    const pid_t session = earlier.session;
+    ProcessIds leader;
+    const bool proved = (process_ids(session, leader) && leader.start == earlier.start && leader.session == session) ||
+                        !processes_where([&](pid_t pid) { return in_session(pid, session) && holds(pid, id); }).empty();
+    auto member = [&](pid_t pid) { return in_session(pid, session); };
+    if (proved && !stop_command(command, "", [&](int sig) { return signal_each(processes_where(member), sig, member); },
+                                [&] { return processes_where(member).empty(); }))
+        refuse_beside(command);
+    forget_record(st);
 }

@@ -13,6 +13,10 @@
 #   /var/log              STATE/log
 #   /run                  STATE/run (the installer's lock)
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
+#   /sys/fs/cgroup        an empty, read-only directory; or, when the file
+#                         STATE/cgroup names a cgroup (v2) that the test made,
+#                         that cgroup as the root of a cgroup tree of the
+#                         command's own (a cgroup namespace)
 # and TMPDIR pointing at STATE/tmp for the tools' scratch files. What the
 # host has of the SDK itself (its directories under /usr/share and /etc)
 # is hidden, so that a host with the SDK installed looks like a clean one.
@@ -31,6 +35,11 @@ shift
 # as well: a command started in a terminal would otherwise take the reason
 # with it, and the test's output would show no more than a blank screen.
 exec 3>&2 2>>"$state/sandbox.err"
+if [ -f "$state/cgroup" ] && [ -z "${SANDBOX_IN_CGROUP:-}" ]; then
+    echo $$ > "$(cat "$state/cgroup")/cgroup.procs"
+    SANDBOX_IN_CGROUP=1 exec unshare -C sh "$0" "$state" "$@" 2>&3 3>&-
+fi
+unset SANDBOX_IN_CGROUP
 top=
 if [ "${1:-}" = --chroot ]; then
     mkdir -p "$state/root/upper" "$state/root/work" "$state/root/top"
@@ -75,6 +84,13 @@ for optional in lib:/usr/lib sbin:/usr/sbin bin:/usr/bin var:/var; do
     fi
 done
 mkdir -p "$state/log" "$state/tmp" "$state/run"
+if [ -d "$top/sys/fs/cgroup" ]; then
+    if [ -f "$state/cgroup" ]; then
+        mount -t cgroup2 cgroup2 "$top/sys/fs/cgroup"
+    else
+        mount -t tmpfs -o ro,size=4k tmpfs "$top/sys/fs/cgroup"
+    fi
+fi
 mount --bind "$state/log" "$top/var/log"
 mount --bind "$state/run" "$top/run"
 if [ -f "$state/printk" ] && [ -d "$top/proc/sys/kernel" ]; then
