@@ -880,14 +880,33 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
         // The stopped tool is also stopped by job control (SIGSTOP): it
         // must be let go on to act on the stop request.
         bool suspended = false;
+        // The tool is run as ordinary programs run their workers, none of
+        // which keeps the back end's descriptors: through Python's
+        // subprocess, after closing every descriptor above 2, or that in a
+        // session of its own as well.
+        const char *worker = "";
+        // The host has a cgroup tree.
+        bool cgroup = false;
     };
+    const char *const subprocess = "python3 -c 'import subprocess, sys; sys.exit(subprocess.call(sys.argv[1:]))'";
+    const char *const closefrom = "python3 -c 'import os, sys; os.closerange(3, 65536); os.execvp(sys.argv[1], sys.argv[1:])'";
+    const std::string setsid_closefrom = std::string("setsid -w ") + closefrom;
     const Row rows[] = {{"rm", "-r", SIGTERM},  {"rm", "-i", SIGTERM},  {"cp", "-r", SIGTERM},
                         {"cp", "-i", SIGTERM},  {"rm", "-r", SIGKILL},  {"rm", "-i", SIGKILL},
                         {"cp", "-r", SIGKILL},  {"cp", "-i", SIGKILL},  {"apt-get", "-i", SIGKILL},
-                        {"rm", "-i", SIGKILL, true},  {"cp", "-i", SIGKILL, false, true}};
+                        {"rm", "-i", SIGKILL, true},  {"cp", "-i", SIGKILL, false, true},
+                        {"rm", "-i", SIGKILL, false, false, subprocess},
+                        {"rm", "-i", SIGKILL, false, false, closefrom},
+                        {"rm", "-i", SIGKILL, false, false, subprocess, true},
+                        {"rm", "-i", SIGKILL, false, false, closefrom, true},
+                        {"rm", "-i", SIGKILL, false, false, setsid_closefrom.c_str(), true},
+                        {"cp", "-r", SIGTERM, false, false, setsid_closefrom.c_str(), true}};
     for (const Row &row : rows) {
-        SCOPED_TRACE(std::string(row.tool) + " " + row.then + " " + std::to_string(row.sig));
+        SCOPED_TRACE(std::string(row.tool) + " " + row.then + " " + std::to_string(row.sig) + " " + row.worker +
+                     (row.cgroup ? " cgroup" : ""));
         PackageFixture pkg;
+        if (row.cgroup)
+            pkg.use_cgroup();
         pkg.use_sample_backend();
         ASSERT_EQ(pkg.run({"-i"}).status, 0);
         // The back end's own tool stops, the first time, at the third file
@@ -909,8 +928,9 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
                        0755);
         } else {
             write_file(hooks / row.tool,
-                       "#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) " + pause + ";; esac\nexec /usr/bin/" + row.tool +
-                           " \"$@\"\n",
+                       std::string("#!/bin/sh\ncase \"$*\" in *tessaro-sdk.pc*) exec ") + row.worker + " /bin/sh -c " +
+                           sh_quote(pause + "exec /usr/bin/" + row.tool + " \"$@\"") + " sh \"$@\";; esac\nexec /usr/bin/" +
+                           row.tool + " \"$@\"\n",
                        0755);
         }
         const std::vector<std::string> env = {"PATH=" + hooks.path() + ":/usr/sbin:/usr/bin:/sbin:/bin", "PM_LOCK_WAIT=1"};
@@ -932,12 +952,15 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
             EXPECT_EQ(waiting.wait().status, 128 + SIGKILL);
         }
 
+        // An administrator who reads the record meanwhile is no part of it.
+        BackgroundProcess reader({"tail", "-f", pkg.state() + "/run/kestrane-sdk-backend.lock"});
         ProcessResult r = run_process(pkg.command({row.then}), pkg.state(), env);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(reader.wait(0).status, -1) << "the record's reader was stopped";
         // Whatever of the earlier run is still there may go on now.
         pkg.open_gate("go");
         for (int second : {0, 1, 5}) {
-            if (second > 0 && row.sig != SIGKILL)
+            if (second > 0 && row.sig != SIGKILL && *row.worker == '\0')
                 break;
             sleep(second == 5 ? 4 : second);
             for (const std::string &file : kFiles)

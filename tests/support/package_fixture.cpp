@@ -7,11 +7,14 @@
 #include "core/text.h"
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -40,6 +43,21 @@ PackageFixture::PackageFixture() : root_(dir_ / "package"), state_(dir_ / "state
 
 PackageFixture::~PackageFixture()
 {
+    if (!cgroup_.empty()) {
+        write_file(cgroup_ + "/cgroup.kill", "1");
+        for (int wait = 0; wait < 500 && read_file(cgroup_ + "/cgroup.events").find("populated 1") != std::string::npos;
+             ++wait)
+            usleep(10000);
+        std::vector<fs::path> cgroups;
+        std::error_code error;
+        for (const auto &entry : fs::recursive_directory_iterator(cgroup_, error)) {
+            if (entry.is_directory(error))
+                cgroups.push_back(entry.path());
+        }
+        for (auto it = cgroups.rbegin(); it != cgroups.rend(); ++it)
+            rmdir(it->c_str());
+        rmdir(cgroup_.c_str());
+    }
     const std::string failed = read_file(state_ + "/sandbox.err");
     if (!failed.empty())
         std::cerr << "The sandbox in " << state_ << " could not be set up:\n" << failed;
@@ -221,6 +239,29 @@ void PackageFixture::use_bare_host()
 void PackageFixture::hide_proc() const
 {
     write_file(state_ + "/no-proc", "");
+}
+
+void PackageFixture::use_cgroup()
+{
+    std::string own = read_file("/proc/self/cgroup");
+    std::size_t at = own.find("0::/");
+    if (at == std::string::npos)
+        throw std::runtime_error("this machine has no cgroup (v2) tree");
+    own = own.substr(at + 3, own.find('\n', at) - at - 3);
+    for (const char *root : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}) {
+        struct statfs fs{};
+        if (statfs(root, &fs) != 0 || fs.f_type != 0x63677270)
+            continue;
+        static int made = 0;
+        const std::string cgroup = std::string(root) + (own == "/" ? "" : own) + "/kst-test-" +
+                                   std::to_string(getpid()) + "-" + std::to_string(++made);
+        if (mkdir(cgroup.c_str(), 0755) != 0)
+            throw std::runtime_error("cannot make the cgroup " + cgroup);
+        cgroup_ = cgroup;
+        write_file(state_ + "/cgroup", cgroup);
+        return;
+    }
+    throw std::runtime_error("this machine has no cgroup (v2) tree");
 }
 
 void PackageFixture::use_rpm_host(const std::string &manager) const

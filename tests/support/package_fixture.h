@@ -61,6 +61,12 @@ public:
     void use_bare_host();
     // That host without /proc mounted.
     void hide_proc() const;
+    // Gives the runs a cgroup (v2) tree of their own: a cgroup that the
+    // fixture makes below its own in this machine's tree, the root of what
+    // the sandbox shows. Otherwise the runs see no cgroup tree. Killed and
+    // removed, with whatever is left in it, when the fixture goes. Throws
+    // where this machine has no cgroup tree that root may write.
+    void use_cgroup();
     // A host of the RPM kind whose package manager is `manager` ("dnf" or
     // "zypper"), for real: no apt-get or dpkg-query, an empty rpm database
     // in /var/lib/rpm, and one repository, made by the test, that has
@@ -108,6 +114,7 @@ private:
     std::string root_;
     std::string state_;
     bool bare_host_ = false;
+    std::string cgroup_;
 };
 
 // Quotes a word for /bin/sh.
