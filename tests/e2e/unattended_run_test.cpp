@@ -450,6 +450,16 @@ TEST(StartUp, OneInstallerAtATime)
         ASSERT_TRUE(eventually([&] { return file_exists(started); }));
         ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
         EXPECT_EQ(killed.wait().status, 128 + SIGKILL);
+        // In a pid namespace of its own whose /proc is still the parent's,
+        // no number /proc gives names the processes it would signal: the
+        // run waits, then refuses.
+        RunOptions other_namespace;
+        other_namespace.wrapper = {"unshare", "-p", "-f"};
+        ProcessResult blind = pkg.run({"-i"}, other_namespace);
+        EXPECT_EQ(blind.status, 1) << blind.err;
+        EXPECT_NE(blind.err.find("The back-end command of an earlier run is still running: "), std::string::npos)
+            << blind.err;
+        EXPECT_FALSE(file_exists(release));
         write_file(release, "");
         EXPECT_EQ(pkg.run({"-i"}).status, 0);
     }
