@@ -178,6 +178,7 @@ bool process_ids(pid_t pid, ProcessIds &ids)
     // state(3) ppid(4) pgrp(5) session(6) ... starttime(22)
     if (values.size() < 20)
         return false;
+    ids.ended = values[0] == "Z" || values[0] == "X";
     ids.group = static_cast<pid_t>(std::strtol(values[2].c_str(), nullptr, 10));
     ids.session = static_cast<pid_t>(std::strtol(values[3].c_str(), nullptr, 10));
     ids.start = std::strtoull(values[19].c_str(), nullptr, 10);

@@ -81,11 +81,13 @@ bool cgroup_populated(const std::string &cgroup);
 bool release_cgroup(const std::string &cgroup);
 
 // The start time of a process (clock ticks since boot, /proc/PID/stat), its
-// session and process group; false where /proc cannot tell.
+// session and process group, and whether it has ended (a zombie, not yet
+// collected by its parent); false where /proc cannot tell.
 struct ProcessIds {
     unsigned long long start = 0;
     pid_t session = 0;
     pid_t group = 0;
+    bool ended = false;
 };
 bool process_ids(pid_t pid, ProcessIds &ids);
 // Whether /proc is this pid namespace's: /proc/self names this process.

@@ -32,6 +32,24 @@
 namespace {
 
 int lock_fd = -1; // open, and locked, until the process ends
+std::string lock_head; // what this run writes into it: its process id
+
+// The previous release kept its back-end command's record in the lock file
+// itself: "backend GROUP START COMMAND", the command's process group and
+// its leader's start time. A run of that release killed outright leaves
+// it, and its command running; the line stays in the file until this run
+// has dealt with it.
+std::string previous_release_record;
+
+// That line, from the lock file's content; empty when there is none whole.
+std::string previous_release_line(const std::string &content)
+{
+    std::size_t start = content.find("\nbackend ");
+    if (start == std::string::npos)
+        return std::string();
+    std::size_t end = content.find('\n', start + 1);
+    return end == std::string::npos ? std::string() : content.substr(start + 1, end - start);
+}
 
 // The process id the holder wrote into the file; it writes it right after
 // taking the lock, so a moment's wait may be needed.
@@ -113,7 +131,7 @@ template <typename Wanted> std::vector<pid_t> processes_where(Wanted wanted)
 bool in_session(pid_t pid, pid_t session)
 {
     ProcessIds ids;
-    return process_ids(pid, ids) && ids.session == session;
+    return process_ids(pid, ids) && ids.session == session && !ids.ended;
 }
 
 // Sends `sig` to each of `pids` that `still` holds for once the process is
@@ -211,7 +229,11 @@ void take_installer_lock()
         write_log("%s", message.c_str());
         insExit(1);
     }
-    std::string pid = strprintf("%ld\n", static_cast<long>(::getpid()));
+    char earlier[4096 + 128] = {};
+    ssize_t got = ::pread(fd, earlier, sizeof earlier - 1, 0);
+    previous_release_record = previous_release_line(std::string(earlier, got > 0 ? static_cast<std::size_t>(got) : 0));
+    lock_head = strprintf("%ld\n", static_cast<long>(::getpid()));
+    const std::string pid = lock_head + previous_release_record;
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
         write_log("cannot write the process id into %s\n", INSTALLER_LOCK_PATH);
     keep_run_records();
@@ -368,8 +390,49 @@ RecordText parse_record(const std::string &content)
 // processes apart (no /proc, or one of another pid namespace), the run
 // waits as long as a stop would take, then refuses: it never runs beside
 // the earlier command.
+namespace {
+
+// The previous release's command, stopped where its leader is still the
+// process it recorded (then its group is the command's: no new process is
+// given the group's number while any of it lives), and left alone where
+// it is not. Without /proc to tell, the run refuses while the group is
+// there. Then the line goes from the lock file.
+void stop_previous_release_backend()
+{
+    if (previous_release_record.empty())
+        return;
+    std::istringstream fields(previous_release_record.substr(8));
+    long number = 0;
+    unsigned long long start = 0;
+    std::string command;
+    if (fields >> number >> start && number > 1 && number <= 4194304) {
+        std::getline(fields >> std::ws, command);
+        const pid_t group = static_cast<pid_t>(number);
+        ProcessIds leader;
+        if (!own_proc()) {
+            if (::kill(-group, 0) == 0)
+                refuse_beside(command);
+        } else if (process_ids(group, leader) && leader.start == start && leader.group == group) {
+            auto member = [&](pid_t pid) {
+                ProcessIds ids;
+                return process_ids(pid, ids) && ids.group == group && !ids.ended;
+            };
+            if (!stop_command(command, "process group " + std::to_string(group) + ", ",
+                              [&](int sig) { return signal_each(processes_where(member), sig, member); },
+                              [&] { return processes_where(member).empty(); }))
+                refuse_beside(command);
+        }
+    }
+    previous_release_record.clear();
+    if (lock_fd >= 0 && ::ftruncate(lock_fd, 0) == 0)
+        (void)::pwrite(lock_fd, lock_head.data(), lock_head.size(), 0);
+}
+
+} // namespace
+
 void stop_earlier_backend()
 {
+    stop_previous_release_backend();
     stop_earlier_cgroup();
     OpenFile record(::open(BACKEND_RECORD_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (record.fd < 0) {

@@ -492,6 +492,26 @@ TEST(StartUp, OneInstallerAtATime)
         }
         EXPECT_EQ(forged.log().find("earlier run"), std::string::npos) << forged.log();
         kill(-std::stoi(daemon_group), SIGKILL);
+
+        // The record a run of the previous release left when it was killed
+        // outright: its command, whose leader is the process it names, is
+        // stopped, never run beside.
+        std::filesystem::remove(scratch / "group");
+        BackgroundProcess previous({"setsid", "-w", "/bin/sh", "-c", "echo $$ > " + sh_quote(scratch / "group") + "; sleep 60; :"});
+        ASSERT_TRUE(eventually([&] { return !read_file(scratch / "group").empty(); }));
+        const int group = std::stoi(read_file(scratch / "group"));
+        const std::string stat = read_file("/proc/" + std::to_string(group) + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string start;
+        for (int field = 3; field <= 22; ++field)
+            fields >> start;
+        write_file(forged.state() + "/run/kestrane-sdk-install.lock",
+                   "1\nbackend " + std::to_string(group) + " " + start + " ./installer-cli -r\n");
+        ProcessResult r = forged.run({"-i"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "Stopping the back-end command of an earlier run that is still running: ./installer-cli -r\n");
+        EXPECT_NE(previous.wait(5000).status, -1); // its command ended
+        EXPECT_TRUE(std::regex_match(read_file(forged.state() + "/run/kestrane-sdk-install.lock"), std::regex("[0-9]+\n")));
     }
 
     // A daemon that a finished back-end command started is no part of a
