@@ -51,7 +51,11 @@ int main(int argc, char **argv)
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR | O_NOCTTY) != fd)
             return 1;
     }
-    drop_loader_variables(argv);
+#ifdef INSTALLER_STATIC_PROGRAM
+    drop_loader_variables(argv, true);
+#else
+    drop_loader_variables(argv, false);
+#endif
     int reboot_required = 0;
     progName = argc > 0 && argv[0] != nullptr ? argv[0] : "install";
     progPath = getProgPath(progName);

@@ -13,12 +13,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "core/log.h"
+#include "core/run_state.h"
 #include "core/text.h"
 
 namespace {
@@ -236,6 +238,32 @@ void make_command_cgroup()
 
 } // namespace
 
+namespace {
+
+// The command runs without its record: where no cgroup holds it either,
+// the administrator is told once (on standard error too, when no screen
+// is up), since a run killed outright would then leave it unseen.
+void without_record(const char *what)
+{
+    static bool said = false;
+    const std::string reason = std::strerror(errno);
+    write_log("cannot %s %s: %s\n", what, BACKEND_RECORD_PATH, reason.c_str());
+    if (said || !command_cgroup.empty())
+        return;
+    said = true;
+    const std::string message =
+        strprintf(_("The back-end commands run without their record %s (%s): should this run be killed outright, "
+                    "the next run cannot find what is left of them.\n"),
+                  BACKEND_RECORD_PATH, reason.c_str());
+    if (!innewt) {
+        std::fputs(message.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    write_log("%s", message.c_str());
+}
+
+} // namespace
+
 int open_backend_record(const char *command)
 {
     close_backend_record();
@@ -246,17 +274,17 @@ int open_backend_record(const char *command)
     // Made anew for each command: what an earlier command of this run left
     // behind on purpose may still hold the old one.
     if (::unlink(BACKEND_RECORD_PATH) != 0 && errno != ENOENT) {
-        write_log("cannot remove %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
+        without_record("remove");
         return -1;
     }
     int fd = ::open(BACKEND_RECORD_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) {
-        write_log("cannot make %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
+        without_record("make");
         return -1;
     }
     record_text = "running\n" + record_command + "\n";
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !rewrite(fd, record_text)) {
-        write_log("cannot write %s: %s\n", BACKEND_RECORD_PATH, std::strerror(errno));
+        without_record("write");
         ::close(fd);
         ::unlink(BACKEND_RECORD_PATH);
         return -1;

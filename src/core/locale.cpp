@@ -22,7 +22,7 @@ void settle_locale()
     }
 }
 
-void drop_loader_variables(char **argv)
+void drop_loader_variables(char **argv, bool start_again)
 {
     static const char *const kLoaderVariables[] = {"LD_LIBRARY_PATH", "LD_PRELOAD", "LD_AUDIT", "GCONV_PATH",
                                                    "OUTPUT_CHARSET"};
@@ -33,7 +33,7 @@ void drop_loader_variables(char **argv)
             ::unsetenv(name);
         }
     }
-    if (!found || argv == nullptr || argv[0] == nullptr)
+    if (!found || !start_again || argv == nullptr || argv[0] == nullptr)
         return;
     ::execve("/proc/self/exe", argv, environ);
     // No /proc: the variables are gone from the environment at least, and

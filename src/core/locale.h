@@ -25,7 +25,9 @@ void settle_locale();
 //   GCONV_PATH      where character conversion modules are looked for;
 //   OUTPUT_CHARSET  makes every translated text converted to that
 //       character set, by one of the host's conversion modules.
-// When any of them is set, the program starts itself again without them
-// (the same process, the same arguments): nothing has read them yet but
-// the loader. Without /proc/self/exe they are only removed. Call first.
-void drop_loader_variables(char **argv);
+// When any of them is set and `start_again` (a static program, whose
+// loader has read LD_LIBRARY_PATH before any of our code ran), the program
+// starts itself again without them (the same process, the same
+// arguments). Otherwise, or without /proc/self/exe, they are only removed.
+// Call first.
+void drop_loader_variables(char **argv, bool start_again);

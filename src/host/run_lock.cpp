@@ -198,23 +198,33 @@ void take_installer_lock()
     if (lock_fd >= 0)
         return;
     int fd = ::open(INSTALLER_LOCK_PATH, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        write_log("cannot open the lock file %s: %s; going on without it\n", INSTALLER_LOCK_PATH,
-                  std::strerror(errno));
+    if (fd < 0 && errno == ENOENT) {
+        // A host without /run: no run of this installer can have left
+        // anything there, nor hold a lock in it.
+        notice(strprintf(_("The installer cannot take its lock %s: %s. It goes on without it.\n"),
+                         INSTALLER_LOCK_PATH, std::strerror(errno)));
         return;
     }
+    // Anything else in the lock's place (a directory, a read-only or full
+    // /run) leaves the run blind to another installer and to what an
+    // earlier one left running: it does not go on.
+    auto refuse_unusable = [](const char *reason) {
+        const std::string message =
+            strprintf(_("The installer cannot take its lock %s: %s. Only one installer can change this host at a "
+                        "time, and without its lock it cannot tell: make /run usable, then start it again.\n"),
+                      INSTALLER_LOCK_PATH, reason);
+        std::fputs(message.c_str(), stderr);
+        write_log("%s", message.c_str());
+        insExit(1);
+    };
+    if (fd < 0)
+        refuse_unusable(std::strerror(errno));
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        write_log("the lock file %s is not a regular file; going on without it\n", INSTALLER_LOCK_PATH);
-        ::close(fd);
-        return;
-    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        refuse_unusable(_("it is not a regular file"));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK) {
-            write_log("cannot lock %s: %s; going on without it\n", INSTALLER_LOCK_PATH, std::strerror(errno));
-            ::close(fd);
-            return;
-        }
+        if (errno != EWOULDBLOCK)
+            refuse_unusable(std::strerror(errno));
         long pid = holder_pid(fd);
         ::close(fd);
         // A holder that never wrote its id (no installer of ours, or one
@@ -435,13 +445,27 @@ void stop_earlier_backend()
     stop_previous_release_backend();
     stop_earlier_cgroup();
     OpenFile record(::open(BACKEND_RECORD_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (record.fd < 0) {
-        if (errno != ENOENT) {
-            write_log("cannot open %s: %s; removed\n", BACKEND_RECORD_PATH, std::strerror(errno));
-            ::unlink(BACKEND_RECORD_PATH);
+    if (record.fd < 0 && errno != ENOENT && ::unlink(BACKEND_RECORD_PATH) != 0 && errno != ENOENT) {
+        // A record that can be neither read nor removed (a directory in its
+        // place, a read-only /run): an earlier command may still run. Only
+        // a cgroup tree tells (its cgroup was looked at above).
+        const std::string reason = std::strerror(errno);
+        if (backend_cgroup_path().empty()) {
+            const std::string refusal = strprintf(
+                _("The installer cannot read or replace the record of an earlier run's back-end command %s: %s.\nThe "
+                  "back-end command of an earlier run may still be running, and this installer does not run beside it: "
+                  "make /run usable, then start it again.\n"),
+                BACKEND_RECORD_PATH, reason.c_str());
+            std::fputs(refusal.c_str(), stderr);
+            write_log("%s", refusal.c_str());
+            insExit(1);
         }
+        write_log("cannot open or remove %s: %s; the cgroup tree tells what is left of an earlier run\n",
+                  BACKEND_RECORD_PATH, reason.c_str());
         return;
     }
+    if (record.fd < 0)
+        return;
     struct stat st{};
     if (::fstat(record.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0) {
         write_log("%s is not a record of this installer; removed\n", BACKEND_RECORD_PATH);

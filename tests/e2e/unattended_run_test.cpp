@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstring>
 #include <regex>
 
 #include "support/package_fixture.h"
@@ -530,6 +531,32 @@ TEST(StartUp, OneInstallerAtATime)
         kill(daemon, SIGKILL);
     }
 
+    // A directory where the lock or the record must be leaves a run blind
+    // to another installer, or to what an earlier one left running: it
+    // refuses, saying why, before any tool runs. Only a cgroup tree, which
+    // holds whatever an earlier command left, lets it go on without the
+    // record.
+    struct OddRun {
+        const char *place;
+        bool cgroup;
+        int status;
+        const char *says;
+    };
+    for (const OddRun &odd : {OddRun{"kestrane-sdk-install.lock", false, 1, "The installer cannot take its lock "},
+                              OddRun{"kestrane-sdk-backend.lock", false, 1,
+                                     "The installer cannot read or replace the record of an earlier run's back-end "},
+                              OddRun{"kestrane-sdk-backend.lock", true, 0, ""}}) {
+        SCOPED_TRACE(std::string(odd.place) + (odd.cgroup ? " cgroup" : ""));
+        PackageFixture blind;
+        if (odd.cgroup)
+            blind.use_cgroup();
+        std::filesystem::create_directories(blind.state() + "/run/" + odd.place + "/inside");
+        ProcessResult r = blind.run({"-i"});
+        EXPECT_EQ(r.status, odd.status) << r.err;
+        EXPECT_EQ(*odd.says == '\0' ? r.err : r.err.substr(0, std::strlen(odd.says)), odd.says);
+        EXPECT_EQ(read_file(blind.root() + "/calls.log").empty(), odd.status != 0);
+    }
+
     // A lock held by a process that never wrote an id: refused, naming no
     // process.
     PackageFixture held;
@@ -999,7 +1026,7 @@ TEST(SampleBackEnd, InterruptedRunsCanAlwaysBeFinished)
         if (row.sig == SIGKILL) {
             EXPECT_TRUE(std::regex_search(pkg.log(), std::regex(std::string(": ") + (row.suspended ? "Stopped" : "(Stopped|Killed)") +
                                                                 " the back-end command of an earlier run that was still "
-                                                                "running \\(process(es)? [0-9, ]+\\)")))
+                                                                "running \\((cgroup [^,]+, )?process(es)? [0-9, ]+\\)")))
                 << pkg.log();
         }
     }
