@@ -451,6 +451,22 @@ TEST(StartUp, OneInstallerAtATime)
         ASSERT_TRUE(eventually([&] { return file_exists(started); }));
         ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
         EXPECT_EQ(killed.wait().status, 128 + SIGKILL);
+        // A bystander holds a directory on a file system that no longer
+        // answers (a FUSE server that never replies): nothing the next runs
+        // do asks it anything.
+        TempDir hung;
+        write_file(hung / "hung.py",
+                   "import os, subprocess, sys, time\n"
+                   "fd = os.open('/dev/fuse', os.O_RDWR)\n"
+                   "subprocess.run(['mount', '-t', 'fuse', '-o', 'fd=%d,rootmode=40000,user_id=0,group_id=0' % fd, "
+                   "'hung', sys.argv[1]], pass_fds=[fd], check=True)\n"
+                   "held = os.open(sys.argv[1], os.O_PATH)\n"
+                   "open(sys.argv[2], 'w').write('held')\n"
+                   "time.sleep(60)\n");
+        std::filesystem::create_directories(hung / "mount");
+        BackgroundProcess bystander({"unshare", "-m", "--propagation", "private", "python3", hung / "hung.py",
+                                     hung / "mount", hung / "ready"});
+        ASSERT_TRUE(eventually([&] { return read_file(hung / "ready") == "held"; }));
         // In a pid namespace of its own whose /proc is still the parent's,
         // no number /proc gives names the processes it would signal: the
         // run waits, then refuses.
