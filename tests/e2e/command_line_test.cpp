@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -114,17 +115,25 @@ TEST(CommandLine, OverlongLogPathIsRefused)
 
 TEST(CommandLine, NonRootIsRefusedWithOnlyTheExitLine)
 {
-    PackageFixture pkg;
-    std::string log = pkg.state() + "/log/run.log";
-    write_file(log, "");
-    chmod(log.c_str(), 0666);
-    RunOptions nobody;
-    nobody.as_nobody = true;
-    ProcessResult r = pkg.run({"-i", "--log-path=" + log}, nobody);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, pkg.program() + " can be run only as root\n");
-    std::string content = read_file(log);
-    EXPECT_EQ(content.substr(content.find(": ")), ": Exiting with code 2\n");
+    // A log root made for everyone, and one the run makes itself in a
+    // directory of its own user's.
+    for (bool made_by_root : {true, false}) {
+        PackageFixture pkg;
+        std::filesystem::create_directories(pkg.state() + "/log/nobody");
+        ASSERT_EQ(chown((pkg.state() + "/log/nobody").c_str(), 65534, 65534), 0);
+        std::string log = pkg.state() + "/log/nobody/run.log";
+        if (made_by_root) {
+            write_file(log, "");
+            chmod(log.c_str(), 0666);
+        }
+        RunOptions nobody;
+        nobody.as_nobody = true;
+        ProcessResult r = pkg.run({"-i", "--log-path=" + log}, nobody);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, pkg.program() + " can be run only as root\n");
+        std::string content = read_file(log);
+        EXPECT_EQ(content.substr(std::min(content.find(": "), content.size())), ": Exiting with code 2\n") << made_by_root;
+    }
 }
 
 // The manual pages, English and German, name every option of the program's
