@@ -227,15 +227,17 @@ ShellChild::Read ShellChild::read_output(char *buf, std::size_t size, std::size_
 {
     got = 0;
     while (fd_ >= 0) {
+        // Looked at whether or not there is output: a process left behind
+        // that writes all the time must not hold the run either.
+        if (grace_over()) {
+            write_log("%s has ended, but a process it left behind keeps its output open; going on without it\n",
+                      command_.c_str());
+            close_fd(fd_);
+            return Read::End;
+        }
         if (!wait_for_output(100)) {
             if (idle_)
                 idle_();
-            if (grace_over()) {
-                write_log("%s has ended, but a process it left behind keeps its output open; going on without it\n",
-                          command_.c_str());
-                close_fd(fd_);
-                return Read::End;
-            }
             continue;
         }
         ssize_t n = ::read(fd_, buf, size);
