@@ -11,10 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/backend_record.h"
 #include "core/clock.h"
@@ -336,8 +338,35 @@ void arm_fatal_signals()
         sigaction(sig, &fatal, nullptr);
     };
     for_each_fatal_signal(arm);
+    // A fault that is a stack overflow leaves no stack for its handler: it
+    // runs on a stack of its own.
+    static std::vector<char> fault_stack(std::max<std::size_t>(64 * 1024, SIGSTKSZ));
+    stack_t alternate{};
+    alternate.ss_sp = fault_stack.data();
+    alternate.ss_size = fault_stack.size();
+    const bool on_own_stack = sigaltstack(&alternate, nullptr) == 0;
+    for (int sig : kCrashSignals) {
+        struct sigaction previous{};
+        if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction crash = fatal;
+        if (on_own_stack)
+            crash.sa_flags |= SA_ONSTACK;
+        sigaction(sig, &crash, nullptr);
+    }
+    // What the installer handles reaches it even when it was started with
+    // those signals blocked (a stop request would otherwise wait for ever).
+    sigset_t handled;
+    sigemptyset(&handled);
+    auto unblock = [&](int sig) {
+        struct sigaction now{};
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == on_fatal_signal)
+            sigaddset(&handled, sig);
+    };
+    for_each_fatal_signal(unblock);
     for (int sig : kCrashSignals)
-        arm(sig);
+        unblock(sig);
+    sigprocmask(SIG_UNBLOCK, &handled, nullptr);
 
     // Processes of a back-end command whose parent has ended become the
     // installer's, so that a signal's handler can collect them itself and

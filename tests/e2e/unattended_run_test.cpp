@@ -163,6 +163,20 @@ TEST(UnattendedInstall, SignalsIgnoredAtTheStartStayIgnored)
     ProcessResult r = run.wait();
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(pkg.log().find("Received SIGHUP"), std::string::npos);
+
+    // Started with them blocked, they are not: a stop request stops it.
+    for (int sig : {SIGTERM, SIGHUP}) {
+        std::filesystem::remove(started);
+        std::filesystem::remove(release);
+        RunOptions blocked;
+        blocked.wrapper = {"python3", "-c",
+                           "import os, signal, sys; signal.pthread_sigmask(signal.SIG_BLOCK, {" + std::to_string(sig) +
+                               "}); os.execvp(sys.argv[1], sys.argv[1:])"};
+        BackgroundProcess stopped(pkg.command({"-i"}, blocked), pkg.state());
+        ASSERT_TRUE(eventually([&] { return file_exists(started); }));
+        ASSERT_EQ(kill(stopped.pid(), sig), 0);
+        EXPECT_EQ(stopped.wait().status, 128 + sig) << sig;
+    }
 }
 
 TEST(UnattendedRemove, RemovesWithoutLicenceDiskCheckOrPackages)

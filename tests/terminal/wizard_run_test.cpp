@@ -274,6 +274,19 @@ TEST(WizardRun, SignalDuringADialogRestoresEverything)
         EXPECT_NE(run.pkg.log().find(": Exiting with code " + std::to_string(128 + sig) + "\n"), std::string::npos)
             << sig;
     }
+
+#ifndef INSTALLER_SANITIZED // (the sanitizers catch the overflow themselves)
+    // A stack that overflows is a fault like any other: its handler has a
+    // stack of its own, and puts everything back.
+    WizardRun deep;
+    RunOptions small_stack;
+    small_stack.wrapper = {"sh", "-c", "ulimit -s 24; exec \"$@\"", "sh"};
+    deep.term.start(deep.pkg.command_text({}, small_stack), {"LANG=C.UTF-8"});
+    EXPECT_EQ(deep.term.wait_exit(), 128 + SIGSEGV) << deep.term.screen();
+    EXPECT_TRUE(deep.term.left_usable());
+    EXPECT_EQ(deep.pkg.printk(), "7 4 1 7\n");
+    EXPECT_NE(deep.pkg.log().find(": Received SIGSEGV"), std::string::npos) << deep.pkg.log() << deep.term.screen();
+#endif
 }
 
 // After the terminal is resized, each following dialog is laid out and
