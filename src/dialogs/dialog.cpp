@@ -222,6 +222,23 @@ void put_back_earlier_console_level()
     std::istringstream fields(*levels);
     for (int &value : values)
         fields >> value;
+    // Levels the kernel knows: the console's and the least one at least 1,
+    // none above 15 (the lowest priority is 7; 8 and above show all).
+    for (int i = 0; i < 4; ++i) {
+        if (values[i] < (i == 1 ? 0 : 1) || values[i] > 15) {
+            write_log("The console message levels an earlier run saved are not levels; left as they are: %s",
+                      levels->c_str());
+            return;
+        }
+    }
+    // Only over what that run lowered them to: levels the administrator
+    // set since are theirs.
+    int now[4] = {0, 0, 0, 0};
+    const int lowered[4] = {std::max(values[2], 3), values[1], values[2], values[3]};
+    if (!read_printk(now) || !std::equal(std::begin(now), std::end(now), std::begin(lowered))) {
+        write_log("The console message levels were changed since an earlier run lowered them; left as they are\n");
+        return;
+    }
     write_printk(values);
     write_log("Put back the console message levels that an earlier run left lowered: %s", levels->c_str());
 }

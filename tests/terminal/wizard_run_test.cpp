@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <tuple>
@@ -273,6 +274,29 @@ TEST(WizardRun, SignalDuringADialogRestoresEverything)
         EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n") << sig;
         EXPECT_NE(run.pkg.log().find(": Exiting with code " + std::to_string(128 + sig) + "\n"), std::string::npos)
             << sig;
+    }
+
+    // Levels an earlier run saved are put back only when they are levels
+    // and the console still has what that run lowered it to; otherwise
+    // they stay as the administrator set them.
+    struct Saved {
+        const char *saved;
+        const char *now;
+        const char *after;
+    };
+    for (const Saved &row : {Saved{"7 4 1 7\n", "3 4 1 7\n", "7 4 1 7\n"}, Saved{"0 0 0 0\n", "3 0 0 0\n", "3 0 0 0\n"},
+                             Saved{"99 99 99 99\n", "7 4 1 7\n", "7 4 1 7\n"},
+                             Saved{"7 4 1 7\n", "5 4 1 7\n", "5 4 1 7\n"}}) {
+        SCOPED_TRACE(std::string(row.saved) + row.now);
+        PackageFixture pkg;
+        std::filesystem::create_directories(pkg.state() + "/run");
+        write_file(pkg.state() + "/run/kestrane-sdk-console-levels", row.saved, 0600);
+        pkg.set_printk(row.now);
+        EXPECT_EQ(pkg.run({"-i"}).status, 0);
+        EXPECT_EQ(pkg.printk(), row.after);
+        EXPECT_EQ(pkg.log().find("Put back the console message levels") != std::string::npos,
+                  std::string(row.after) != row.now);
+        EXPECT_FALSE(file_exists(pkg.state() + "/run/kestrane-sdk-console-levels"));
     }
 
 #ifndef INSTALLER_SANITIZED // (the sanitizers catch the overflow themselves)
