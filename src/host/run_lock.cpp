@@ -191,6 +191,17 @@ std::string processes(const std::vector<pid_t> &pids)
     return text;
 }
 
+[[noreturn]] void refuse_unusable_lock(const char *reason)
+{
+    const std::string message =
+        strprintf(_("The installer cannot take its lock %s: %s. Only one installer can change this host at a "
+                    "time, and without its lock it cannot tell: make /run usable, then start it again.\n"),
+                  INSTALLER_LOCK_PATH, reason);
+    std::fputs(message.c_str(), stderr);
+    write_log("%s", message.c_str());
+    insExit(1);
+}
+
 } // namespace
 
 void take_installer_lock()
@@ -208,23 +219,14 @@ void take_installer_lock()
     // Anything else in the lock's place (a directory, a read-only or full
     // /run) leaves the run blind to another installer and to what an
     // earlier one left running: it does not go on.
-    auto refuse_unusable = [](const char *reason) {
-        const std::string message =
-            strprintf(_("The installer cannot take its lock %s: %s. Only one installer can change this host at a "
-                        "time, and without its lock it cannot tell: make /run usable, then start it again.\n"),
-                      INSTALLER_LOCK_PATH, reason);
-        std::fputs(message.c_str(), stderr);
-        write_log("%s", message.c_str());
-        insExit(1);
-    };
     if (fd < 0)
-        refuse_unusable(std::strerror(errno));
+        refuse_unusable_lock(std::strerror(errno));
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        refuse_unusable(_("it is not a regular file"));
+        refuse_unusable_lock(_("it is not a regular file"));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK)
-            refuse_unusable(std::strerror(errno));
+            refuse_unusable_lock(std::strerror(errno));
         long pid = holder_pid(fd);
         ::close(fd);
         // A holder that never wrote its id (no installer of ours, or one
