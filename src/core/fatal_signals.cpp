@@ -340,7 +340,7 @@ void arm_fatal_signals()
     for_each_fatal_signal(arm);
     // A fault that is a stack overflow leaves no stack for its handler: it
     // runs on a stack of its own.
-    static std::vector<char> fault_stack(std::max<std::size_t>(64 * 1024, SIGSTKSZ));
+    static std::vector<char> fault_stack(std::max<std::size_t>(std::size_t{64} * 1024, SIGSTKSZ));
     stack_t alternate{};
     alternate.ss_sp = fault_stack.data();
     alternate.ss_size = fault_stack.size();
