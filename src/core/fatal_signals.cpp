@@ -20,6 +20,7 @@
 
 #include "core/backend_record.h"
 #include "core/clock.h"
+#include "core/log.h"
 #include "core/run_state.h"
 
 namespace {
@@ -211,8 +212,11 @@ void append_log_entry(const char *text, std::size_t len)
 {
     if (state.log_file[0] == '\0')
         return;
-    int fd = ::open(state.log_file, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
-                    0600);
+    const int directory = log_directory();
+    if (directory < 0)
+        return;
+    int fd = ::openat(directory, state.log_file,
+                      O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
     struct stat st{};
@@ -316,8 +320,12 @@ void arm_fatal_signals()
 {
     if (state.armed.load())
         return;
-    if (log_path && log_path->size() < sizeof state.log_file)
-        std::memcpy(state.log_file, log_path->c_str(), log_path->size() + 1);
+    if (log_path && log_path->size() < sizeof state.log_file) {
+        // Its last name: the handler opens it in the directory the run holds.
+        const std::size_t slash = log_path->rfind('/');
+        const std::string name = slash == std::string::npos ? *log_path : log_path->substr(slash + 1);
+        std::memcpy(state.log_file, name.c_str(), name.size() + 1);
+    }
     std::time_t now = std::time(nullptr);
     std::tm local{};
     if (localtime_r(&now, &local) != nullptr)

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <string>
 #include "core/file_stream.h"
 #include "core/run_state.h"
@@ -52,19 +54,112 @@ std::string not_root_file()
     return _("it is not a regular file of root's");
 }
 
+// The log's directory, held once it is found: every entry goes into the
+// directory that was checked, whatever its path names later.
+std::atomic<int> held_directory{-1};
+std::string log_name_in_directory;
+
+std::deque<std::string> path_parts(const std::string &path)
+{
+    std::deque<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        if (slash > start)
+            parts.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// Opens the directory `path` one step at a time. A symbolic link on the way
+// is followed only where nobody but root can have made or changed it: the
+// link is root's, in a directory of root's that nobody else may write.
+// Anywhere else (a link a user put in /tmp) it is not, and -1 (ELOOP).
+int open_trusted_directory(const std::string &path)
+{
+    std::deque<std::string> parts = path_parts(path);
+    int fd = ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int links = 0;
+    while (fd >= 0 && !parts.empty()) {
+        const std::string part = parts.front();
+        parts.pop_front();
+        if (part == ".")
+            continue;
+        struct stat st{};
+        if (::fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            struct stat here{};
+            char target[4096];
+            ssize_t got = -1;
+            if (++links > 40 || st.st_uid != 0 || ::fstat(fd, &here) != 0 || here.st_uid != 0 ||
+                (here.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
+                (got = ::readlinkat(fd, part.c_str(), target, sizeof target)) <= 0 ||
+                got == static_cast<ssize_t>(sizeof target)) {
+                ::close(fd);
+                errno = ELOOP;
+                return -1;
+            }
+            const std::string to(target, static_cast<std::size_t>(got));
+            std::deque<std::string> more = path_parts(to);
+            parts.insert(parts.begin(), more.begin(), more.end());
+            if (to[0] == '/') {
+                ::close(fd);
+                fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            }
+            continue;
+        }
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        fd = next;
+        errno = error;
+    }
+    return fd;
+}
+
+// The log's directory, found now if it was not yet; -1 (errno set) when
+// it cannot be.
+int log_directory_now()
+{
+    int held = held_directory.load();
+    if (held >= 0 || !log_path)
+        return held;
+    const std::size_t slash = log_path->rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : log_path->substr(0, slash);
+    held = open_trusted_directory(directory);
+    if (held >= 0) {
+        log_name_in_directory = slash == std::string::npos ? *log_path : log_path->substr(slash + 1);
+        held_directory.store(held);
+    }
+    return held;
+}
+
 // Opens the log for one entry and writes the entry's timestamp; null when
 // no log is set or the file cannot be opened.
 file_stream open_entry()
 {
     if (!log_path)
         return nullptr;
+    const int directory = log_directory_now();
+    if (directory < 0) {
+        say_entries_lost(std::strerror(errno));
+        return nullptr;
+    }
     // Never blocks (a FIFO put where the log belongs) and writes only into a
     // regular file of root's (of the run's own user, for the one line of a
     // run refused for not being root), never through a symbolic link (which anyone
     // who could write its directory may have put there); a new log is
     // root's alone, as it may tell much of the host.
-    int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
-                    0600);
+    int fd = ::openat(directory, log_name_in_directory.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int error = errno;
         say_entries_lost(error == ELOOP || error == ENXIO || error == EISDIR ? not_root_file()
@@ -114,23 +209,27 @@ void make_log_durable()
 {
     if (!log_path)
         return;
-    // The log as write_log opens it: never through a link, never blocking,
-    // only a regular file of root's; it is not made when it is not there.
-    const int fd = ::open(log_path->c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    // The log as write_log opens it: in the directory it holds, never
+    // through a link, never blocking, only a regular file of root's; it is
+    // not made when it is not there.
+    const int directory = held_directory.load();
+    if (directory < 0)
+        return;
+    const int fd = ::openat(directory, log_name_in_directory.c_str(),
+                            O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return;
     struct stat st{};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid())) {
         ::fsync(fd);
-        const std::size_t slash = log_path->rfind('/');
-        const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : log_path->substr(0, slash);
-        const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir_fd >= 0) {
-            ::fsync(dir_fd);
-            ::close(dir_fd);
-        }
+        ::fsync(directory);
     }
     ::close(fd);
+}
+
+int log_directory()
+{
+    return held_directory.load();
 }
 
 void write_log_bytes(const char *bytes, std::size_t size)

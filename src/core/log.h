@@ -24,3 +24,8 @@ void write_log_bytes(const char *bytes, std::size_t size);
 // synced (the entry of a log this run made). An ending run calls it after
 // its last entry.
 void make_log_durable();
+
+// The directory of the log as the run holds it once it has written there
+// (-1 until then): the fatal-signal handler opens the log in it, by the
+// log's last name, and never walks a path.
+int log_directory();

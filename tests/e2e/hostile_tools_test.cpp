@@ -206,6 +206,29 @@ TEST(HostileLogPaths, OddPathsWorkOrAreDroppedSilently)
         EXPECT_FALSE(file_exists(pkg.state() + "/log/created-by-root"));
     }
 
+    // A link among the log's directories is followed only where nobody
+    // but root can have put it: root's own link in root's /var/log is, a
+    // user's link in a directory everyone may write never is.
+    for (bool users : {false, true}) {
+        SCOPED_TRACE(users ? "a user's link" : "root's link");
+        PackageFixture linked;
+        std::filesystem::create_directories(linked.state() + "/log/shared");
+        std::filesystem::create_directories(linked.state() + "/log/real");
+        const std::string link = linked.state() + "/log/" + (users ? "shared/logs" : "logs");
+        std::filesystem::create_symlink(users ? "/etc" : "/var/log/real", link);
+        if (users) {
+            ASSERT_EQ(chmod((linked.state() + "/log/shared").c_str(), 01777), 0);
+            ASSERT_EQ(lchown(link.c_str(), 1500, 1500), 0);
+        }
+        r = linked.run({"-i", std::string("--log-path=/var/log/") + (users ? "shared/logs" : "logs") + "/linked.log"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_FALSE(file_exists(linked.state() + "/etc/upper/linked.log"));
+        EXPECT_EQ(read_file(linked.state() + "/log/real/linked.log").find("Installer started.") != std::string::npos,
+                  !users);
+        EXPECT_EQ(r.err.find("cannot be written (Too many levels of symbolic links)") != std::string::npos, users)
+            << r.err;
+    }
+
     PackageFixture read_only;
     r = read_only.run({"-i", "--log-path=/proc/version"});
     EXPECT_EQ(r.status, 0);
