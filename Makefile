@@ -7,7 +7,7 @@ BUILD ?= build
 ARGS ?=
 BUILD_PACKAGES := build-essential cmake ninja-build libnewt-dev libslang2-dev libpopt-dev gettext git libgtest-dev googletest scdoc man-db groff-base jq
 DEB_PACKAGES := $(BUILD_PACKAGES) tmux util-linux procps attr shellcheck locales tzdata busybox-static \
-	rpm dnf zypper createrepo-c qemu-system-x86 \
+	rpm dnf zypper createrepo-c qemu-system-x86 debootstrap \
 	clang libclang-rt-14-dev clang-tidy cppcheck valgrind \
 	ansible-core ansible-lint openssh-server openssh-client gnupg gpgv python3-cryptography reuse acl inotify-tools
 BOM_VALIDATOR := tests/support/bom-validator
@@ -43,6 +43,8 @@ deps:
 	$(call install_missing,$(DEB_PACKAGES))
 	@# The test machine's kernel, from Debian's package, never installed.
 	sh tests/support/machine.sh kernel .cache/machine
+	@# A Debian root whose first process is systemd, for the machine's systemd runs.
+	sh tests/support/machine.sh systemd-root .cache/machine
 	@locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
 	@command -v npm >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm; }
 	@# The bill of materials' validator, from its format's own project, at

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -34,6 +35,65 @@ std::string record_text; // what the record says while the command runs
 // writing: the child is placed through it).
 std::string command_cgroup;
 int cgroup_procs_fd = -1;
+
+// The command's systemd scope while it runs.
+std::string command_scope;
+int scopes_started = 0;
+
+// Runs a program (no shell: its words as they are) with its output read
+// (standard error to /dev/null), and waits for it: its exit status, or -1.
+int run_program(const std::vector<std::string> &words, std::string *output = nullptr)
+{
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return -1;
+    std::vector<char *> argv;
+    for (const std::string &word : words)
+        argv.push_back(const_cast<char *>(word.c_str()));
+    argv.push_back(nullptr);
+    const int null = ::open("/dev/null", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    if (null >= 0)
+        ::close(null);
+    std::string text;
+    char block[4096];
+    ssize_t got;
+    while ((got = ::read(out[0], block, sizeof block)) != 0) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        text.append(block, static_cast<std::size_t>(got));
+    }
+    ::close(out[0]);
+    if (output != nullptr)
+        *output = text;
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A systemd program of the host.
+std::string systemd_program(const char *name)
+{
+    for (const char *directory : {"/usr/bin/", "/bin/"}) {
+        const std::string path = std::string(directory) + name;
+        if (::access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return std::string();
+}
 
 constexpr long kCgroup2Magic = 0x63677270; // CGROUP2_SUPER_MAGIC
 constexpr const char *kCgroupName = "kestrane-sdk-backend";
@@ -194,6 +254,41 @@ bool own_proc()
     return got > 0 && std::string(link, static_cast<std::size_t>(got)) == std::to_string(::getpid());
 }
 
+bool systemd_scopes()
+{
+    static int known = -1;
+    if (known < 0) {
+        known = 0;
+        // As sd_booted() tells it.
+        struct stat st{};
+        const std::string run = systemd_program("systemd-run");
+        if (::lstat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode) && !run.empty() &&
+            run_program({run, "--scope", "--quiet", "--collect", "--unit=kestrane-sdk-check-" + std::to_string(::getpid()),
+                         "--", "/bin/true"}) == 0)
+            known = 1;
+        write_log(known == 1 ? "The back-end commands run in systemd scopes\n"
+                             : "The back-end commands run without systemd scopes\n");
+    }
+    return known == 1;
+}
+
+std::vector<std::string> backend_scope_words()
+{
+    if (command_scope.empty())
+        return {};
+    return {systemd_program("systemd-run"), "--scope", "--quiet", "--collect", "--unit=" + command_scope,
+            "--property=TimeoutStopSec=" + std::to_string(5), "--"};
+}
+
+bool stop_scope(const std::string &unit)
+{
+    const std::string systemctl = systemd_program("systemctl");
+    (void)run_program({systemctl, "stop", unit});
+    std::string state;
+    const int shown = run_program({systemctl, "show", "--property=SubState", "--value", unit}, &state);
+    return shown == 0 && (state.empty() || state.rfind("dead", 0) == 0);
+}
+
 void keep_run_records()
 {
     keeping = true;
@@ -248,7 +343,7 @@ void without_record(const char *what)
     static bool said = false;
     const std::string reason = std::strerror(errno);
     write_log("cannot %s %s: %s\n", what, BACKEND_RECORD_PATH, reason.c_str());
-    if (said || !command_cgroup.empty())
+    if (said || !command_cgroup.empty() || !command_scope.empty())
         return;
     said = true;
     const std::string message =
@@ -270,7 +365,10 @@ int open_backend_record(const char *command)
     if (!keeping)
         return -1;
     record_command = one_line(command);
-    make_command_cgroup();
+    if (systemd_scopes())
+        command_scope = strprintf("kestrane-sdk-backend-%ld-%d.scope", static_cast<long>(::getpid()), ++scopes_started);
+    else
+        make_command_cgroup();
     // Made anew for each command: what an earlier command of this run left
     // behind on purpose may still hold the old one.
     if (::unlink(BACKEND_RECORD_PATH) != 0 && errno != ENOENT) {
@@ -283,6 +381,8 @@ int open_backend_record(const char *command)
         return -1;
     }
     record_text = "running\n" + record_command + "\n";
+    if (!command_scope.empty())
+        record_text += "scope " + command_scope + "\n";
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !rewrite(fd, record_text)) {
         without_record("write");
         ::close(fd);
@@ -318,6 +418,11 @@ void close_backend_record()
     if (cgroup_procs_fd >= 0) {
         ::close(cgroup_procs_fd);
         cgroup_procs_fd = -1;
+    }
+    if (!command_scope.empty()) {
+        // What is left in it now was left on purpose: the record that named
+        // the scope as running goes, and no later run looks at it again.
+        command_scope.clear();
     }
     if (!command_cgroup.empty()) {
         // What is left in it now was left on purpose.

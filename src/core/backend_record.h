@@ -6,7 +6,14 @@
 // outright (SIGKILL: no handler runs) leaves nothing a later run cannot
 // find and stop, and what a run leaves in /run for the runs after it:
 //
-// - Where the host has a cgroup (v2) tree that root may write, every
+// - Where systemd runs the host, every command runs in a transient scope
+//   of its own (kestrane-sdk-backend-PID-N.scope, started by systemd-run),
+//   which holds every process it starts; the record (below) names it. A
+//   later run that finds the record saying "running" stops that scope with
+//   systemd. Once the command has ended, the record goes: what the command
+//   left behind on purpose stays in its scope, which systemd keeps while
+//   anything is in it, and no later run looks at it again.
+// - Elsewhere, where the host has a cgroup (v2) tree that root may write, every
 //   command runs in a cgroup of its own, kestrane-sdk-backend at the top
 //   of the tree: the command is placed there before it starts, and the
 //   kernel keeps every process it starts there, whatever it does with its
@@ -49,6 +56,16 @@ void keep_run_records();
 // descriptor (close-on-exec: the child clears that flag), or -1 when the
 // run keeps no records or the file cannot be made (logged).
 int open_backend_record(const char *command);
+
+// Whether commands run in systemd scopes: systemd runs the host and a
+// scope can be had (tried once, with a command that does nothing).
+bool systemd_scopes();
+// The words that start a command in its scope ("systemd-run", ...,
+// "--"), for the command open_backend_record was given; none where
+// commands run in no scope.
+std::vector<std::string> backend_scope_words();
+// Stops a command's scope with systemd: true when nothing of it is left.
+bool stop_scope(const std::string &unit);
 
 // After the fork, before the child may go on to start the command: the
 // child (the leader of its own session) is placed in the command's cgroup,

@@ -13,6 +13,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "core/backend_record.h"
 #include "core/clock.h"
@@ -64,6 +66,19 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
         ::close(err[1]);
         return;
     }
+    // In its systemd scope where there is one: systemd-run puts itself in
+    // it, then starts the shell.
+    std::vector<std::string> words = backend_scope_words();
+    const std::string program = words.empty() ? std::string("/bin/sh") : words.front();
+    for (const char *word : {"/bin/sh", "-c"})
+        words.emplace_back(word);
+    if (words.front() == "/bin/sh")
+        words.front() = "sh";
+    words.emplace_back(cmd);
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
     // A command outside the terminal's session must not read the keys
     // meant for the wizard: it reads from /dev/null instead.
     const int no_input = ::isatty(STDIN_FILENO) ? ::open("/dev/null", O_RDONLY | O_NOCTTY | O_CLOEXEC) : -1;
@@ -109,10 +124,7 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
             ::fcntl(record, F_SETFD, 0);
         reset_fatal_signals_in_child();
         ::sigprocmask(SIG_SETMASK, &blocked.previous(), nullptr);
-        char shell[] = "sh";
-        char option[] = "-c";
-        char *const argv[] = {shell, option, const_cast<char *>(cmd), nullptr};
-        ::execve("/bin/sh", argv, environ);
+        ::execve(program.c_str(), argv.data(), environ);
         ::_exit(127);
     }
     ::close(out[1]);

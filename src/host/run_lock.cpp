@@ -357,6 +357,7 @@ struct RecordText {
     std::string command;
     pid_t session = 0;
     unsigned long long start = 0;
+    std::string scope; // the command's systemd scope
 };
 
 RecordText parse_record(const std::string &content)
@@ -371,6 +372,9 @@ RecordText parse_record(const std::string &content)
         std::string word;
         long pid = 0;
         unsigned long long start = 0;
+        if (line.rfind("scope kestrane-sdk-backend-", 0) == 0 && line.size() > 6 &&
+            line.find_first_of("/ \t", 6) == std::string::npos)
+            record.scope = line.substr(6);
         if (fields >> word >> pid >> start && word == "session" && pid > 1) {
             record.session = static_cast<pid_t>(pid);
             record.start = start;
@@ -452,7 +456,7 @@ void stop_earlier_backend()
         // place, a read-only /run): an earlier command may still run. Only
         // a cgroup tree tells (its cgroup was looked at above).
         const std::string reason = std::strerror(errno);
-        if (backend_cgroup_path().empty()) {
+        if (backend_cgroup_path().empty() || systemd_scopes()) {
             const std::string refusal = strprintf(
                 _("The installer cannot read or replace the record of an earlier run's back-end command %s: %s.\nThe "
                   "back-end command of an earlier run may still be running, and this installer does not run beside it: "
@@ -486,6 +490,18 @@ void stop_earlier_backend()
         return;
     }
     const std::string &command = earlier.command;
+
+    // A command that ran in a systemd scope: systemd stops what is in it.
+    if (!earlier.scope.empty() && systemd_scopes()) {
+        notice(strprintf(_("Stopping the back-end command of an earlier run that is still running: %s\n"),
+                         command.c_str()));
+        if (!stop_scope(earlier.scope))
+            refuse_beside(command);
+        write_log("Stopped the back-end command of an earlier run that was still running (systemd scope %s): %s\n",
+                  earlier.scope.c_str(), command.c_str());
+        forget_record(st);
+        return;
+    }
 
     if (!own_proc()) {
         // Blind to sessions: the record's lock is all there is to go by.

@@ -8,7 +8,9 @@
 // that a run crosses the file system's commit interval. The wizard on the
 // machine's own console keeps kernel messages off its screen while it is
 // up, and lets them through again once it has ended
-// (support/machine-console.py).
+// (support/machine-console.py). On a machine whose first process is
+// systemd, every process of a back-end command is held in its scope
+// (support/machine-systemd.sh).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -123,4 +125,23 @@ TEST(Console, KernelMessagesStayOffTheWizardWhileItIsUp)
         const std::string picture = std::string(screens) + "/15-console-welcome.png";
         EXPECT_EQ(run_process({"cp", scratch / "out/welcome.png", picture}).status, 0);
     }
+}
+
+// A run killed outright while its back end's worker has left the command's
+// session and closed every descriptor: the next run stops the worker with
+// the command's scope. A daemon that a command which ended left behind is
+// never stopped.
+TEST(SystemdHost, EveryProcessOfABackEndCommandIsHeld)
+{
+    TempDir scratch;
+    ASSERT_TRUE(file_exists(MACHINE_KERNEL)) << MACHINE_KERNEL << ": make deps fetches the machine's kernel";
+    ASSERT_TRUE(file_exists(MACHINE_SYSTEMD_ROOT)) << MACHINE_SYSTEMD_ROOT << ": make deps makes it";
+    const std::string package = unpacked_package(scratch);
+    ASSERT_EQ(run_process({"sh", MACHINE_SCRIPT, "systemd-disk", scratch / "machine", package, MACHINE_SYSTEMD_ROOT})
+                  .status,
+              0);
+    ProcessResult r = run_process({"sh", MACHINE_SCRIPT, "boot", scratch / "machine", "systemd", "400"}, "",
+                                  {"MACHINE_KERNEL=" MACHINE_KERNEL});
+    EXPECT_NE(r.out.find("tessaro: result worker=gone daemon=alive first=0 second=0 scope=yes"), std::string::npos)
+        << r.out;
 }

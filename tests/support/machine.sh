@@ -30,6 +30,13 @@
 #       With MACHINE_BACKEND_SYNCS=no the new package's back end syncs
 #       nothing, as a vendor's may not: what is on the disk then is what
 #       the installer itself made durable.
+#   machine.sh systemd-root DIR
+#       DIR/systemd-root.tar: a Debian root (debootstrap, minbase) whose
+#       first process is systemd, made once (make deps does it).
+#   machine.sh systemd-disk DIR PACKAGE ROOT_TAR
+#       DIR/disk.img: that root with the package directory PACKAGE as
+#       /pkg/new and machine-systemd.sh as a service that runs once it is
+#       up (its scenario and report are there).
 #   machine.sh boot DIR SCENARIO SECONDS
 #       Starts the machine on DIR/disk.img with the scenario (see
 #       machine-init.sh) and the kernel MACHINE_KERNEL (DIR/vmlinuz by
@@ -139,6 +146,46 @@ disk)
     truncate -s $((size * 3 + 200))M "$dir/disk.img"
     mkfs.ext4 -q -F -d "$root" "$dir/disk.img"
     rm -rf "$root" "$filler"
+    ;;
+systemd-root)
+    [ -s "$dir/systemd-root.tar" ] && exit 0
+    scratch=$(mktemp -d "$dir/systemd.XXXXXX")
+    if ! debootstrap --variant=minbase --include=systemd-sysv bookworm "$scratch/root" http://deb.debian.org/debian \
+        >"$scratch/log" 2>&1; then
+        cat "$scratch/log" >&2
+        rm -rf "$scratch"
+        exit 1
+    fi
+    rm -rf "$scratch/root/var/cache/apt/archives"/*.deb
+    tar -C "$scratch/root" -cf "$dir/systemd-root.tar.new" .
+    mv "$dir/systemd-root.tar.new" "$dir/systemd-root.tar"
+    rm -rf "$scratch"
+    ;;
+systemd-disk)
+    package=$3
+    root=$dir/root
+    rm -rf "$root"
+    mkdir -p "$root"
+    tar -C "$root" -xf "$4"
+    mkdir -p "$root/pkg/new"
+    cp -R "$package/." "$root/pkg/new/"
+    cp "$here/machine-systemd.sh" "$root/sbin/tessaro-scenario"
+    printf '#!/bin/sh\nexec /lib/systemd/systemd\n' > "$root/sbin/tessaro-init"
+    chmod 0755 "$root/sbin/tessaro-scenario" "$root/sbin/tessaro-init"
+    printf '[Unit]\nDescription=The test scenario\nAfter=multi-user.target\n\n[Service]\nType=oneshot\nExecStart=/sbin/tessaro-scenario\n\n[Install]\nWantedBy=multi-user.target\n' \
+        > "$root/etc/systemd/system/tessaro-scenario.service"
+    mkdir -p "$root/etc/systemd/system/multi-user.target.wants"
+    ln -sf /etc/systemd/system/tessaro-scenario.service "$root/etc/systemd/system/multi-user.target.wants/"
+    # Nothing else on the serial console, and nothing that waits for a network.
+    for unit in serial-getty@ttyS0.service getty@tty1.service console-getty.service systemd-timesyncd.service \
+        apt-daily.timer apt-daily-upgrade.timer e2scrub_all.timer fstrim.timer; do
+        ln -sf /dev/null "$root/etc/systemd/system/$unit"
+    done
+    size=$(du -sm "$root" | cut -f 1)
+    rm -f "$dir/disk.img"
+    truncate -s $((size * 2 + 200))M "$dir/disk.img"
+    mkfs.ext4 -q -F -d "$root" "$dir/disk.img"
+    rm -rf "$root"
     ;;
 boot)
     scenario=$3
