@@ -288,12 +288,20 @@ bool stop_command(const std::string &command, const std::string &what, Signal si
     return false;
 }
 
-[[noreturn]] void refuse_beside(const std::string &command)
+// Refuses to run beside the earlier command, naming what is left of it
+// where that is known.
+[[noreturn]] void refuse_beside(const std::string &command, const std::vector<pid_t> &left = {})
 {
-    const std::string refusal =
+    std::string refusal =
         strprintf(_("The back-end command of an earlier run is still running: %s\nThis installer does not run beside "
                     "it: wait until it has ended, then start this one again.\n"),
                   command.c_str());
+    if (!left.empty()) {
+        std::string numbers;
+        for (pid_t pid : left)
+            numbers += (numbers.empty() ? "" : ", ") + std::to_string(pid);
+        refusal += strprintf(_("Its processes still running: %s\n"), numbers.c_str());
+    }
     std::fputs(refusal.c_str(), stderr);
     write_log("%s", refusal.c_str());
     insExit(1);
@@ -345,7 +353,7 @@ void stop_earlier_cgroup()
         if (!stop_command(command, "cgroup " + cgroup + ", ",
                           [&](int sig) { return signal_cgroup(cgroup, sig); },
                           [&] { return !cgroup_populated(cgroup); }))
-            refuse_beside(command);
+            refuse_beside(command, cgroup_members(cgroup));
     }
     (void)release_cgroup(cgroup);
 }
@@ -436,7 +444,7 @@ void stop_previous_release_backend()
             if (!stop_command(command, "process group " + std::to_string(group) + ", ",
                               [&](int sig) { return signal_each(processes_where(member), sig, member); },
                               [&] { return processes_where(member).empty(); }))
-                refuse_beside(command);
+                refuse_beside(command, processes_where(member));
         }
     }
     previous_release_record.clear();
@@ -527,7 +535,7 @@ void stop_earlier_backend()
             forget_record(st);
             return;
         }
-        refuse_beside(command);
+        refuse_beside(command, processes_where(holder));
     }
     // The session is the command's while its leader lives, or while a
     // process in it holds the record: until the last process of a session
@@ -539,6 +547,6 @@ void stop_earlier_backend()
     auto member = [&](pid_t pid) { return in_session(pid, session); };
     if (proved && !stop_command(command, "", [&](int sig) { return signal_each(processes_where(member), sig, member); },
                                 [&] { return processes_where(member).empty(); }))
-        refuse_beside(command);
+        refuse_beside(command, processes_where(member));
     forget_record(st);
 }
