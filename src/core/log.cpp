@@ -58,6 +58,7 @@ std::string not_root_file()
 // directory that was checked, whatever its path names later.
 std::atomic<int> held_directory{-1};
 std::string log_name_in_directory;
+std::string held_for; // the log path the directory was found for
 
 std::deque<std::string> path_parts(const std::string &path)
 {
@@ -130,6 +131,13 @@ int open_trusted_directory(const std::string &path)
 int log_directory_now()
 {
     int held = held_directory.load();
+    if (held >= 0 && log_path && *log_path != held_for) {
+        // Another log from now on (the command line sets it once; tests
+        // set several).
+        held_directory.store(-1);
+        ::close(held);
+        held = -1;
+    }
     if (held >= 0 || !log_path)
         return held;
     const std::size_t slash = log_path->rfind('/');
@@ -137,6 +145,7 @@ int log_directory_now()
     held = open_trusted_directory(directory);
     if (held >= 0) {
         log_name_in_directory = slash == std::string::npos ? *log_path : log_path->substr(slash + 1);
+        held_for = *log_path;
         held_directory.store(held);
     }
     return held;

@@ -307,7 +307,7 @@ def hand_written(root, copy, build, log, only):
             continue
         with planted(copy, path, lambda text, b=before, a=after: text.replace(b, a, 1)):
             verdict = judge(copy, build, path, log) or "caught by the compiler"
-        results.append(not verdict.startswith("MISSED"))
+        results.append(verdict)
         print(f"{number:3} {path}: {what}: {verdict}", flush=True)
     return results
 
@@ -328,7 +328,7 @@ def generated(root, copy, build, log, seed, count, listing):
             break
         diff = f"    --- {path}:{number}\n    -{before}\n    +{after}"
         if listing:
-            results.append(True)
+            results.append("listed")
             print(f"{len(results):3} {path}:{number}: {what}\n{diff}")
             continue
 
@@ -337,7 +337,7 @@ def generated(root, copy, build, log, seed, count, listing):
             skipped += 1
             print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)
             continue
-        results.append(not verdict.startswith("MISSED"))
+        results.append(verdict)
         print(f"{len(results):3} {path}:{number}: {what}: {verdict}", flush=True)
         if verdict.startswith("MISSED"):
             print(diff, flush=True)
@@ -370,12 +370,18 @@ def diff_faults(root, copy, build, log, revision, seed, count, listing):
                 skipped += 1
                 print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)
                 continue
-            results.append(not verdict.startswith("MISSED"))
+            results.append(verdict)
             print(f"{len(results):3} {path}:{number}: {what}: {verdict}\n{diff}", flush=True)
             break
     if skipped:
         print(f"{skipped} faults did not build and gave way to another of their line")
     return results
+
+
+def catcher(verdict):
+    """The test a verdict names as the one that caught its fault, if any."""
+    found = re.match(r"caught by (\S+) \(", verdict)
+    return found.group(1) if found else None
 
 
 def main():
@@ -430,7 +436,18 @@ def main():
             print(f"seed {seed}: {count} generated faults")
             results = generated(root, copy, build, log, int(seed), count, False)
         run(["cmake", "--build", build], copy, log)
-    caught = sum(results)
+        # A test that fails without any fault catches nothing: what it
+        # "caught" is not judged.
+        broken = set()
+        for test in sorted({catcher(v) for v in results} - {None}):
+            again = subprocess.run(["ctest", "--test-dir", build, "--timeout", "300", "-R", f"^{re.escape(test)}$"],
+                                   cwd=copy, capture_output=True, text=True, errors="replace")
+            if again.returncode != 0:
+                broken.add(test)
+        if broken:
+            print(f"not judged: what these tests caught, as they fail without any fault: {', '.join(sorted(broken))}")
+        results = [v for v in results if catcher(v) not in broken]
+    caught = sum(not v.startswith("MISSED") for v in results)
     print(f"score: {caught} of {len(results)} faults caught ({100.0 * caught / max(1, len(results)):.0f}%)")
     shutil.rmtree(scratch, ignore_errors=True)
     return 0
