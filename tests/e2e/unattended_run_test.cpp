@@ -561,9 +561,9 @@ TEST(StartUp, OneInstallerAtATime)
         kill(daemon, SIGKILL);
     }
 
-    // A directory where the lock or the record must be leaves a run blind
-    // to another installer, or to what an earlier one left running: it
-    // refuses, saying why, before any tool runs. Only a cgroup tree, which
+    // A directory where the lock or the record must be, or a read-only
+    // /run, leaves a run blind to another installer, or to what an earlier
+    // one left running: it refuses, saying why, before any tool runs. Only a cgroup tree, which
     // holds whatever an earlier command left, lets it go on without the
     // record.
     struct OddRun {
@@ -573,6 +573,7 @@ TEST(StartUp, OneInstallerAtATime)
         const char *says;
     };
     for (const OddRun &odd : {OddRun{"kestrane-sdk-install.lock", false, 1, "The installer cannot take its lock "},
+                              OddRun{"", false, 1, "The installer cannot take its lock "},
                               OddRun{"kestrane-sdk-backend.lock", false, 1,
                                      "The installer cannot read or replace the record of an earlier run's back-end "},
                               OddRun{"kestrane-sdk-backend.lock", true, 0, ""}}) {
@@ -580,7 +581,10 @@ TEST(StartUp, OneInstallerAtATime)
         PackageFixture blind;
         if (odd.cgroup)
             blind.use_cgroup();
-        std::filesystem::create_directories(blind.state() + "/run/" + odd.place + "/inside");
+        if (*odd.place == '\0')
+            write_file(blind.state() + "/run-read-only", ""); // /run read-only
+        else
+            std::filesystem::create_directories(blind.state() + "/run/" + odd.place + "/inside");
         ProcessResult r = blind.run({"-i"});
         EXPECT_EQ(r.status, odd.status) << r.err;
         EXPECT_EQ(*odd.says == '\0' ? r.err : r.err.substr(0, std::strlen(odd.says)), odd.says);

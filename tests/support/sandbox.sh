@@ -11,7 +11,8 @@
 #   /usr/lib, /usr/sbin, /usr/bin, /var  the same, when STATE/lib, STATE/sbin,
 #                         STATE/bin or STATE/var exist
 #   /var/log              STATE/log
-#   /run                  STATE/run (the installer's lock)
+#   /run                  STATE/run (the installer's lock); read-only when
+#                         STATE/run-read-only exists
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
 #   /sys/fs/cgroup        an empty, read-only directory; or, when the file
 #                         STATE/cgroup names a cgroup (v2) that the test made,
@@ -93,6 +94,9 @@ if [ -d "$top/sys/fs/cgroup" ]; then
 fi
 mount --bind "$state/log" "$top/var/log"
 mount --bind "$state/run" "$top/run"
+if [ -e "$state/run-read-only" ]; then
+    mount -o remount,bind,ro "$top/run"
+fi
 if [ -f "$state/printk" ] && [ -d "$top/proc/sys/kernel" ]; then
     mount --bind "$state/printk" "$top/proc/sys/kernel/printk"
 fi
