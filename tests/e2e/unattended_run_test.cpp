@@ -563,7 +563,8 @@ TEST(StartUp, OneInstallerAtATime)
 
     // A directory where the lock or the record must be, or a read-only
     // /run, leaves a run blind to another installer, or to what an earlier
-    // one left running: it refuses, saying why, before any tool runs. Only a cgroup tree, which
+    // one left running: it refuses, saying why, before any tool runs. In a
+    // full /run its commands run without their record, which it says once. Only a cgroup tree, which
     // holds whatever an earlier command left, lets it go on without the
     // record.
     struct OddRun {
@@ -573,7 +574,8 @@ TEST(StartUp, OneInstallerAtATime)
         const char *says;
     };
     for (const OddRun &odd : {OddRun{"kestrane-sdk-install.lock", false, 1, "The installer cannot take its lock "},
-                              OddRun{"", false, 1, "The installer cannot take its lock "},
+                              OddRun{"read-only", false, 1, "The installer cannot take its lock "},
+                              OddRun{"full", false, 0, "The back-end commands run without their record "},
                               OddRun{"kestrane-sdk-backend.lock", false, 1,
                                      "The installer cannot read or replace the record of an earlier run's back-end "},
                               OddRun{"kestrane-sdk-backend.lock", true, 0, ""}}) {
@@ -581,14 +583,16 @@ TEST(StartUp, OneInstallerAtATime)
         PackageFixture blind;
         if (odd.cgroup)
             blind.use_cgroup();
-        if (*odd.place == '\0')
-            write_file(blind.state() + "/run-read-only", ""); // /run read-only
+        if (std::string(odd.place) == "read-only" || std::string(odd.place) == "full")
+            write_file(blind.state() + "/run-" + odd.place, "");
         else
             std::filesystem::create_directories(blind.state() + "/run/" + odd.place + "/inside");
         ProcessResult r = blind.run({"-i"});
         EXPECT_EQ(r.status, odd.status) << r.err;
         EXPECT_EQ(*odd.says == '\0' ? r.err : r.err.substr(0, std::strlen(odd.says)), odd.says);
         EXPECT_EQ(read_file(blind.root() + "/calls.log").empty(), odd.status != 0);
+        // Said once, however many commands run without it.
+        EXPECT_EQ(r.err.find(odd.says), r.err.rfind(odd.says)) << r.err;
     }
 
     // A lock held by a process that never wrote an id: refused, naming no

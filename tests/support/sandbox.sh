@@ -12,7 +12,8 @@
 #                         STATE/bin or STATE/var exist
 #   /var/log              STATE/log
 #   /run                  STATE/run (the installer's lock); read-only when
-#                         STATE/run-read-only exists
+#                         STATE/run-read-only exists, a full file system of
+#                         its own when STATE/run-full does
 #   /proc/sys/kernel/printk  STATE/printk, when that file exists
 #   /sys/fs/cgroup        an empty, read-only directory; or, when the file
 #                         STATE/cgroup names a cgroup (v2) that the test made,
@@ -96,6 +97,10 @@ mount --bind "$state/log" "$top/var/log"
 mount --bind "$state/run" "$top/run"
 if [ -e "$state/run-read-only" ]; then
     mount -o remount,bind,ro "$top/run"
+fi
+if [ -e "$state/run-full" ]; then
+    mount -t tmpfs -o size=64k tmpfs "$top/run"
+    dd if=/dev/zero of="$top/run/filler" bs=4k 2>/dev/null || true
 fi
 if [ -f "$state/printk" ] && [ -d "$top/proc/sys/kernel" ]; then
     mount --bind "$state/printk" "$top/proc/sys/kernel/printk"
