@@ -145,8 +145,9 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
     while (::read(handshake[0], &said, 1) < 0 && errno == EINTR) {
     }
     place_backend(pid);
+    // (A child gone meanwhile is no broken pipe of the installer's.)
     const char go = 'g';
-    while (::write(handshake[0], &go, 1) < 0 && errno == EINTR) {
+    while (::send(handshake[0], &go, 1, MSG_NOSIGNAL) < 0 && errno == EINTR) {
     }
     ::close(handshake[0]);
     pid_ = pid;
