@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,29 +84,54 @@ struct OpenFile {
 
 // The file a descriptor is open on, as /proc tells it without asking the
 // file's own file system (which may not answer: a FUSE server that hangs):
-// the mount's id and the inode number. Empty when it cannot be read.
-std::string open_file_id(const std::string &fdinfo)
+// the mount's id (in that process's own table of mounts) and the inode
+// number. Zeros when it cannot be read.
+struct OpenFileId {
+    long mount = 0;
+    unsigned long long inode = 0;
+};
+
+OpenFileId open_file_id(const std::string &fdinfo)
 {
     std::ifstream file(fdinfo);
     std::string line;
-    std::string mount;
-    std::string inode;
+    OpenFileId id;
     while (std::getline(file, line)) {
         if (line.rfind("mnt_id:", 0) == 0)
-            mount = line.substr(7);
+            id.mount = std::strtol(line.c_str() + 7, nullptr, 10);
         else if (line.rfind("ino:", 0) == 0)
-            inode = line.substr(4);
+            id.inode = std::strtoull(line.c_str() + 4, nullptr, 10);
     }
-    return mount.empty() || inode.empty() ? std::string() : mount + "/" + inode;
+    return id;
 }
 
-// Whether the process `pid` has the file `id` open.
-bool holds(pid_t pid, const std::string &id)
+// The device ("major:minor") of mount `mount` in the mounts of process
+// `pid` (each process sees the mounts of its own namespace, each with ids
+// of its own); empty when it has none such.
+std::string mount_device(pid_t pid, long mount)
+{
+    std::ifstream mounts("/proc/" + std::to_string(pid) + "/mountinfo");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        long id = 0;
+        long parent = 0;
+        std::string device;
+        if (fields >> id >> parent >> device && id == mount)
+            return device;
+    }
+    return std::string();
+}
+
+// Whether the process `pid` has the file `inode` of the device `device`
+// ("major:minor") open.
+bool holds(pid_t pid, const std::string &device, unsigned long long inode)
 {
     std::error_code error;
     const std::string proc = "/proc/" + std::to_string(pid);
     for (const auto &entry : std::filesystem::directory_iterator(proc + "/fdinfo", error)) {
-        if (open_file_id(entry.path()) == id)
+        const OpenFileId id = open_file_id(entry.path());
+        if (id.inode == inode && mount_device(pid, id.mount) == device)
             return true;
     }
     return false;
@@ -526,10 +552,11 @@ void stop_earlier_backend()
         refuse_beside(command);
     }
 
-    const std::string id = open_file_id("/proc/self/fdinfo/" + std::to_string(record.fd));
+    const std::string device = strprintf("%u:%u", major(st.st_dev), minor(st.st_dev));
+    const unsigned long long inode = st.st_ino;
     if (earlier.session == 0) {
         // A record that names no session: its holders are the command.
-        auto holder = [&](pid_t pid) { return !id.empty() && holds(pid, id); };
+        auto holder = [&](pid_t pid) { return holds(pid, device, inode); };
         if (stop_command(command, "", [&](int sig) { return signal_each(processes_where(holder), sig, holder); },
                          [&] { return ::flock(record.fd, LOCK_EX | LOCK_NB) == 0; })) {
             forget_record(st);
@@ -543,7 +570,7 @@ void stop_earlier_backend()
     const pid_t session = earlier.session;
     ProcessIds leader;
     const bool proved = (process_ids(session, leader) && leader.start == earlier.start && leader.session == session) ||
-                        !processes_where([&](pid_t pid) { return in_session(pid, session) && holds(pid, id); }).empty();
+                        !processes_where([&](pid_t pid) { return in_session(pid, session) && holds(pid, device, inode); }).empty();
     auto member = [&](pid_t pid) { return in_session(pid, session); };
     if (proved && !stop_command(command, "", [&](int sig) { return signal_each(processes_where(member), sig, member); },
                                 [&] { return processes_where(member).empty(); }))

@@ -543,6 +543,19 @@ TEST(StartUp, OneInstallerAtATime)
         EXPECT_EQ(r.err, "Stopping the back-end command of an earlier run that is still running: ./installer-cli -r\n");
         EXPECT_NE(previous.wait(5000).status, -1); // its command ended
         EXPECT_TRUE(std::regex_match(read_file(forged.state() + "/run/kestrane-sdk-install.lock"), std::regex("[0-9]+\n")));
+
+        // The record of a release that named no session: what holds it
+        // open and locked is its command, and stopped; nothing else is.
+        const std::string record = forged.state() + "/run/kestrane-sdk-backend.lock";
+        write_file(record, "running\n./installer-cli -r\n", 0600);
+        BackgroundProcess holder({"flock", record, "sleep", "60"});
+        ASSERT_TRUE(eventually([&] { return run_process({"flock", "-n", record, "true"}).status != 0; }));
+        BackgroundProcess bystander({"sleep", "60"});
+        r = forged.run({"-i"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "Stopping the back-end command of an earlier run that is still running: ./installer-cli -r\n");
+        EXPECT_NE(holder.wait(5000).status, -1);
+        EXPECT_EQ(bystander.wait(0).status, -1) << "a process that does not hold the record was stopped";
     }
 
     // A daemon that a finished back-end command started is no part of a
