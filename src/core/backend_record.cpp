@@ -48,6 +48,7 @@ int run_program(const std::vector<std::string> &words, std::string *output = nul
     if (::pipe2(out, O_CLOEXEC) != 0)
         return -1;
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (const std::string &word : words)
         argv.push_back(const_cast<char *>(word.c_str()));
     argv.push_back(nullptr);
@@ -88,7 +89,7 @@ int run_program(const std::vector<std::string> &words, std::string *output = nul
 std::string systemd_program(const char *name)
 {
     for (const char *directory : {"/usr/bin/", "/bin/"}) {
-        const std::string path = std::string(directory) + name;
+        std::string path = std::string(directory) + name;
         if (::access(path.c_str(), X_OK) == 0)
             return path;
     }

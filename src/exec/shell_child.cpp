@@ -76,6 +76,7 @@ ShellChild::ShellChild(const char *cmd) : command_(cmd)
         words.front() = "sh";
     words.emplace_back(cmd);
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (std::string &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
