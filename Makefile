@@ -132,7 +132,7 @@ lint: build
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet --error-exitcode=1 \
 		--library=posix --library=tests/lint/cppcheck.cfg -I src src
 	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh tests/support/bare-root.sh \
-		tests/support/machine.sh tests/support/machine-init.sh tests/support/machine-initrd.sh tests/support/power-cut.sh tests/support/power-cut-campaign.sh \
+		tests/support/machine.sh tests/support/machine-init.sh tests/support/machine-initrd.sh tests/support/machine-systemd.sh tests/support/power-cut.sh tests/support/power-cut-campaign.sh \
 		packaging/make-package.sh packaging/sign-package.sh packaging/third-party.sh packaging/bill-of-materials.sh \
 		packaging/make-source.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
 		deploy/ansible/roles/tessaro_sdk/files/*.sh
