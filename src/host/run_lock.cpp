@@ -160,20 +160,35 @@ bool in_session(pid_t pid, pid_t session)
     return process_ids(pid, ids) && ids.session == session && !ids.ended;
 }
 
+// Whether a pidfd call failed because pidfds cannot be had here: a kernel
+// older than 5.3 (ENOSYS), or a container whose seccomp profile predates
+// them and refuses them (EPERM; root is never refused a pidfd otherwise).
+bool without_pidfds(long result)
+{
+    return result < 0 && (errno == ENOSYS || errno == EPERM);
+}
+
 // Sends `sig` to each of `pids` that `still` holds for once the process is
 // held by its pidfd: the signal reaches the process that was seen, or
-// nobody. Only a kernel without pidfds (older than 5.3) has its processes
-// signalled by number, right after the check.
+// nobody. Only where pidfds cannot be had is a process signalled by
+// number, right after the check.
 template <typename Still> std::vector<pid_t> signal_each(const std::vector<pid_t> &pids, int sig, Still still)
 {
     std::vector<pid_t> signalled;
     for (pid_t pid : pids) {
         OpenFile process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-        const bool without_pidfd = process.fd < 0 && (errno == ENOSYS || errno == EPERM);
-        if ((process.fd < 0 && !without_pidfd) || !still(pid))
+        const bool by_number = without_pidfds(process.fd);
+        if ((process.fd < 0 && !by_number) || !still(pid))
             continue;
-        const bool sent = without_pidfd ? ::kill(pid, sig) == 0
-                                        : ::syscall(SYS_pidfd_send_signal, process.fd, sig, nullptr, 0) == 0;
+        bool sent = false;
+        if (!by_number) {
+            const long result = ::syscall(SYS_pidfd_send_signal, process.fd, sig, nullptr, 0);
+            sent = result == 0;
+            if (without_pidfds(result) && still(pid))
+                sent = ::kill(pid, sig) == 0;
+        } else {
+            sent = ::kill(pid, sig) == 0;
+        }
         if (sent)
             signalled.push_back(pid);
     }
@@ -571,8 +586,10 @@ void stop_earlier_backend()
     ProcessIds leader;
     const bool proved = (process_ids(session, leader) && leader.start == earlier.start && leader.session == session) ||
                         !processes_where([&](pid_t pid) { return in_session(pid, session) && holds(pid, device, inode); }).empty();
+    // (Nothing is left of it where its cgroup was stopped just now, or
+    // only its leader's zombie is.)
     auto member = [&](pid_t pid) { return in_session(pid, session); };
-    if (proved && !stop_command(command, "", [&](int sig) { return signal_each(processes_where(member), sig, member); },
+    if (proved && !processes_where(member).empty() && !stop_command(command, "", [&](int sig) { return signal_each(processes_where(member), sig, member); },
                                 [&] { return processes_where(member).empty(); }))
         refuse_beside(command, processes_where(member));
     forget_record(st);
