@@ -5,6 +5,7 @@
 #include "core/backend_record.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -203,9 +204,20 @@ std::vector<pid_t> cgroup_members(const std::string &cgroup)
     return members;
 }
 
+bool cgroup_says(const std::string &cgroup, const std::string &event)
+{
+    std::istringstream lines(read_small_file(cgroup + "/cgroup.events"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line == event)
+            return true;
+    }
+    return false;
+}
+
 bool cgroup_populated(const std::string &cgroup)
 {
-    return read_small_file(cgroup + "/cgroup.events").find("populated 1") != std::string::npos;
+    return cgroup_says(cgroup, "populated 1");
 }
 
 bool release_cgroup(const std::string &cgroup)
@@ -281,12 +293,19 @@ std::vector<std::string> backend_scope_words()
             "--property=TimeoutStopSec=" + std::to_string(5), "--"};
 }
 
-bool stop_scope(const std::string &unit)
+void signal_scope(const std::string &unit, int sig)
 {
     const std::string systemctl = systemd_program("systemctl");
-    (void)run_program({systemctl, "stop", unit});
+    if (sig == SIGTERM)
+        (void)run_program({systemctl, "stop", unit});
+    else if (sig == SIGKILL)
+        (void)run_program({systemctl, "kill", "--signal=SIGKILL", unit});
+}
+
+bool scope_ended(const std::string &unit)
+{
     std::string state;
-    const int shown = run_program({systemctl, "show", "--property=SubState", "--value", unit}, &state);
+    const int shown = run_program({systemd_program("systemctl"), "show", "--property=SubState", "--value", unit}, &state);
     return shown == 0 && (state.empty() || state.rfind("dead", 0) == 0);
 }
 

@@ -64,8 +64,12 @@ bool systemd_scopes();
 // "--"), for the command open_backend_record was given; none where
 // commands run in no scope.
 std::vector<std::string> backend_scope_words();
-// Stops a command's scope with systemd: true when nothing of it is left.
-bool stop_scope(const std::string &unit);
+// Asks systemd to stop a command's scope (SIGTERM: "systemctl stop", which
+// waits for it, with SIGKILL after the scope's own stop timeout) or to
+// kill what is left of it (SIGKILL); other signals ask nothing.
+void signal_scope(const std::string &unit, int sig);
+// Whether nothing of the scope is left, as systemd tells.
+bool scope_ended(const std::string &unit);
 
 // After the fork, before the child may go on to start the command: the
 // child (the leader of its own session) is placed in the command's cgroup,
@@ -92,6 +96,8 @@ std::string backend_cgroup_path();
 std::string backend_cgroup_state(const std::string &cgroup);
 // The processes in a cgroup, as numbers of this process's pid namespace.
 std::vector<pid_t> cgroup_members(const std::string &cgroup);
+// Whether the cgroup's events say `event` ("frozen 1"), a line of them.
+bool cgroup_says(const std::string &cgroup, const std::string &event);
 // Whether any process is in the cgroup.
 bool cgroup_populated(const std::string &cgroup);
 // Moves what is in the cgroup to this process's own cgroup, and removes it.

@@ -18,7 +18,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -223,13 +222,16 @@ void notice(const std::string &message)
     write_log("%s", message.c_str());
 }
 
-// "process 12" or "processes 12, 34": for the log.
-std::string processes(const std::vector<pid_t> &pids)
+// "(cgroup C, processes 12, 34)": how the command was held, and the
+// processes signalled, for the log; "" when neither is known.
+std::string held_as(const std::string &what, const std::vector<pid_t> &pids)
 {
-    std::string text = pids.size() == 1 ? "process " : "processes ";
+    std::string text = what;
+    if (!pids.empty())
+        text += std::string(text.empty() ? "" : ", ") + (pids.size() == 1 ? "process " : "processes ");
     for (std::size_t i = 0; i < pids.size(); ++i)
         text += (i == 0 ? "" : ", ") + std::to_string(pids[i]);
-    return text;
+    return text.empty() ? text : " (" + text + ")";
 }
 
 [[noreturn]] void refuse_unusable_lock(const char *reason)
@@ -315,15 +317,15 @@ bool stop_command(const std::string &command, const std::string &what, Signal si
         return true;
     };
     if (gone_by(seconds_now() + kStopGraceSeconds)) {
-        write_log("Stopped the back-end command of an earlier run that was still running (%s%s): %s\n",
-                  what.c_str(), processes(stopped).c_str(), command.c_str());
+        write_log("Stopped the back-end command of an earlier run that was still running%s: %s\n",
+                  held_as(what, stopped).c_str(), command.c_str());
         return true;
     }
     const std::vector<pid_t> killed = signal(SIGKILL);
     if (gone_by(seconds_now() + 2)) {
-        write_log("Killed the back-end command of an earlier run that was still running (%s%s) after it did "
+        write_log("Killed the back-end command of an earlier run that was still running%s after it did "
                   "not stop within %d seconds: %s\n",
-                  what.c_str(), processes(killed).c_str(), kStopGraceSeconds, command.c_str());
+                  held_as(what, killed).c_str(), kStopGraceSeconds, command.c_str());
         return true;
     }
     return false;
@@ -353,13 +355,8 @@ bool stop_command(const std::string &command, const std::string &what, Signal si
 void freeze(const std::string &cgroup, bool frozen)
 {
     std::ofstream(cgroup + "/cgroup.freeze") << (frozen ? "1" : "0");
-    for (int wait = 0; wait < 50; ++wait) {
-        std::ifstream events(cgroup + "/cgroup.events");
-        std::string text((std::istreambuf_iterator<char>(events)), std::istreambuf_iterator<char>());
-        if (text.find(frozen ? "frozen 1" : "frozen 0") != std::string::npos)
-            return;
+    for (int wait = 0; wait < 50 && !cgroup_says(cgroup, frozen ? "frozen 1" : "frozen 0"); ++wait)
         ::usleep(20000);
-    }
 }
 
 // Signals every process in the cgroup. Frozen meanwhile, none of them can
@@ -391,7 +388,7 @@ void stop_earlier_cgroup()
     const std::string state = backend_cgroup_state(cgroup);
     if (state.rfind("ended\n", 0) != 0 && cgroup_populated(cgroup)) {
         const std::string command = state.rfind("running\n", 0) == 0 ? state.substr(8) : std::string("?");
-        if (!stop_command(command, "cgroup " + cgroup + ", ",
+        if (!stop_command(command, "cgroup " + cgroup,
                           [&](int sig) { return signal_cgroup(cgroup, sig); },
                           [&] { return !cgroup_populated(cgroup); }))
             refuse_beside(command, cgroup_members(cgroup));
@@ -482,7 +479,7 @@ void stop_previous_release_backend()
                 ProcessIds ids;
                 return process_ids(pid, ids) && ids.group == group && !ids.ended;
             };
-            if (!stop_command(command, "process group " + std::to_string(group) + ", ",
+            if (!stop_command(command, "process group " + std::to_string(group),
                               [&](int sig) { return signal_each(processes_where(member), sig, member); },
                               [&] { return processes_where(member).empty(); }))
                 refuse_beside(command, processes_where(member));
@@ -542,12 +539,13 @@ void stop_earlier_backend()
 
     // A command that ran in a systemd scope: systemd stops what is in it.
     if (!earlier.scope.empty() && systemd_scopes()) {
-        notice(strprintf(_("Stopping the back-end command of an earlier run that is still running: %s\n"),
-                         command.c_str()));
-        if (!stop_scope(earlier.scope))
+        if (!stop_command(command, "systemd scope " + earlier.scope,
+                          [&](int sig) {
+                              signal_scope(earlier.scope, sig);
+                              return std::vector<pid_t>();
+                          },
+                          [&] { return scope_ended(earlier.scope); }))
             refuse_beside(command);
-        write_log("Stopped the back-end command of an earlier run that was still running (systemd scope %s): %s\n",
-                  earlier.scope.c_str(), command.c_str());
         forget_record(st);
         return;
     }
