@@ -29,7 +29,7 @@ of the tests of its kind, and stops at the first that fails.
 
   mutants.py [--list] [--only N[,N...]]
   mutants.py --seed N [--count K] [--list]
-  mutants.py --diff REV [--seed N] [--count K] [--list]
+  mutants.py --diff REV [--seed N] [--count K] [--only N[,N...]] [--list]
 
 --root DIR works on another checkout than the one that holds this script.
 """
@@ -346,20 +346,26 @@ def generated(root, copy, build, log, seed, count, listing):
     return results
 
 
-def diff_faults(root, copy, build, log, revision, seed, count, listing):
+def diff_faults(root, copy, build, log, revision, seed, count, listing, only=None):
     """One fault per line written since `revision` (or `count` of the
-    lines), each judged by the tests that can see its file."""
+    lines), each judged by the tests that can see its file; with `only`,
+    just the faults of those numbers in the list."""
     lines = operators.changed_sites(root, revision, seed)
     print(f"{len(lines)} changed lines with faults to plant since {revision}"
           + (f"; {count} of them (seed {seed})" if count is not None and count < len(lines) else ""), flush=True)
     results = []
     skipped = 0
     phases = {}
+    position = 0
     for choices in lines:
-        if count is not None and len(results) == count:
+        if count is not None and position == count:
             break
+        position += 1
         for path, number, before, after, what in choices:
             diff = f"    --- {path}:{number}\n    -{before}\n    +{after}"
+            if only is not None and position not in only and not listing:
+                print(f"{position:3} {path}:{number}: {what}: left out (--only)", flush=True)
+                break
             if listing:
                 verdict = "listed"
             else:
@@ -371,7 +377,7 @@ def diff_faults(root, copy, build, log, revision, seed, count, listing):
                 print(f"    skipped, does not build: {path}:{number}: {what}", flush=True)
                 continue
             results.append(verdict)
-            print(f"{len(results):3} {path}:{number}: {what}: {verdict}\n{diff}", flush=True)
+            print(f"{position:3} {path}:{number}: {what}: {verdict}\n{diff}", flush=True)
             break
     if skipped:
         print(f"{skipped} faults did not build and gave way to another of their line")
@@ -429,7 +435,7 @@ def main():
             print(f"the unchanged copy does not build; see {log_path}")
             return 1
         if revision is not None:
-            results = diff_faults(root, copy, build, log, revision, seed, count, False)
+            results = diff_faults(root, copy, build, log, revision, seed, count, False, only)
         elif seed is None:
             results = hand_written(root, copy, build, log, only)
         else:
