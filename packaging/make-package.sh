@@ -64,6 +64,21 @@ if git -C "$sample" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 else
     (cd "$sample" && tar -cf - LICENSE Manifest installer-cli installer data payload) | (cd "$root" && tar -xf -)
 fi
+# A licence the installer would refuse to show (empty, binary, UTF-16 or
+# UTF-32) is no package's.
+licence_problem=
+if [ ! -s "$root/LICENSE" ]; then
+    licence_problem="it is empty"
+elif [ "$(head -c 2 "$root/LICENSE" | od -An -tx1 | tr -d ' \n')" = fffe ] ||
+    [ "$(head -c 2 "$root/LICENSE" | od -An -tx1 | tr -d ' \n')" = feff ]; then
+    licence_problem="it is UTF-16 or UTF-32 text, not UTF-8"
+elif [ "$(tr -d '\000' < "$root/LICENSE" | wc -c)" -ne "$(wc -c < "$root/LICENSE")" ]; then
+    licence_problem="it holds a NUL byte: it is not text"
+fi
+if [ -n "$licence_problem" ]; then
+    printf 'make-package: the licence %s/LICENSE cannot be shipped: %s\n' "$sample" "$licence_problem" >&2
+    exit 1
+fi
 mkdir -p "$root/installer"
 cp "$installer" "$root/installer/install"
 cp "$here/../COPYING" "$root/installer/COPYING"

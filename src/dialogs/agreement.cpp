@@ -4,7 +4,9 @@
 
 #include "dialogs/agreement.h"
 
+#include <fcntl.h>
 #include <newt.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +15,6 @@
 #include <memory>
 #include <string>
 
-#include "core/file_stream.h"
 #include "core/run_state.h"
 #include "core/text.h"
 #include "screen/buttons.h"
@@ -71,23 +72,22 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
 {
     if (!innewt)
         return 1;
-    file_stream file(std::fopen(filename, "r"));
-    if (!file) {
+    const int fd = ::open(filename, O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         int error = errno;
         Error(1, _("Could not read %s: %s\n"), filename, std::strerror(error));
     }
-    std::string text(kAgreementMax, '\0');
-    std::size_t got = std::fread(text.data(), 1, kAgreementMax, file.get());
-    text.resize(got);
-    file.reset();
-    // Shown as safely as the back end's text: a NUL ends it, nothing in it
-    // reaches the terminal as a control or reorders what is read, and every
-    // character takes the columns it is measured by; a licence written on
-    // Windows ends its lines as any other.
-    text = screen_text(unix_line_ends(std::move(text)));
+    // Shown whole, whatever its length, as safely as the back end's text:
+    // read from the file as it is shown, a NUL ends a line, nothing in it
+    // reaches the terminal as a control or reorders what is read, and
+    // every character takes the columns it is measured by; a licence
+    // written on Windows ends its lines as any other.
+    auto file = std::make_shared<WrappedFile>(fd);
 
-    // The box takes what the screen leaves: made anew for every size.
+    // The box takes what the screen leaves: made anew for every size, at
+    // the line it showed before.
     int focused = def_butt == 1 ? 0 : 1;
+    off_t shown_line = 0;
     while (true) {
         newtComponent accept = nullptr;
         newtComponent decline = nullptr;
@@ -100,7 +100,8 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
         // Every row the window may take: the screen's, less the bar and
         // the row above it.
         int box_height = std::max(text_rows_left(1 + grid_rows(bar)), kAgreementMinRows);
-        newtComponent box = fixed_text_box(text, box_width, box_height);
+        file->wrap(box_width);
+        newtComponent box = file_text_box(file, box_width, box_height, file->row_of(shown_line));
 
         newtGrid grid = newtCreateGrid(1, 2);
         newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, box, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);
@@ -113,6 +114,7 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
         if (!remake)
             return ended == decline ? 0 : 1;
         focused = focused_among(form.get(), {accept, decline});
+        shown_line = file->paragraph_of(text_box_top(box));
     }
 }
 

@@ -9,8 +9,6 @@
 
 enum AGRT_MODE { AGRT_LIC = 0, AGRT_CEP = 1 };
 
-// Bytes of an agreement file that are shown.
-inline constexpr std::size_t kAgreementMax = 65535;
 // Rows the agreement box keeps however small the terminal is.
 inline constexpr int kAgreementMinRows = 1;
 

@@ -4,6 +4,8 @@
 
 #include "driver/wizard.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
+#include "core/text_file.h"
 #include "driver/backend.h"
 #include "exec/runner.h"
 #include "host/locate.h"
@@ -105,6 +108,21 @@ int license_agreement_show()
     auto license = get_filename("./", "LICENSE");
     if (!license)
         Error(1, _("License agreement file '%s' cannot be found"), "LICENSE");
+    // A licence nobody can read is none to accept, in an unattended run
+    // too: refused before anything is installed, as a missing one.
+    std::string problem;
+    const int fd = ::open(license->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st{};
+    if (fd < 0)
+        problem = std::strerror(errno);
+    else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = _("it is not a regular file");
+    else
+        problem = text_file_problem(fd);
+    if (fd >= 0)
+        ::close(fd);
+    if (!problem.empty())
+        Error(1, _("License agreement file '%s' cannot be shown: %s"), license->c_str(), problem.c_str());
     return scrAgreement(_("License Agreement"), 0, license->c_str(), AGRT_LIC);
 }
 

@@ -4,9 +4,14 @@
 
 #include "screen/scrolling_text.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
+
+#include "core/text.h"
+#include "core/text_file.h"
 
 #include "screen/terminal_guard.h"
 #include "screen/text_layout.h"
@@ -28,10 +33,13 @@ struct ScrollingText {
     newtComponent bar = nullptr;  // made when its form first runs
     bool arrows_only = false;     // a box too low for the library's bar
     newtComponent form = nullptr; // the form that first ran after it was made
-    std::vector<std::string> lines;
+    std::vector<std::string> lines;    // the text's rows, or
+    std::shared_ptr<WrappedFile> file; // a file's, read as they are shown
     int width = 0;
     int height = 0;
     int top = 0;
+
+    int total() const { return file ? file->rows() : static_cast<int>(lines.size()); }
 };
 
 // Every scrolling box alive; each goes when newt destroys its box.
@@ -69,14 +77,15 @@ std::vector<std::string> split_lines(const std::string &text)
 
 void show_from(ScrollingText &text, int top)
 {
-    const int last_top = std::max(0, static_cast<int>(text.lines.size()) - text.height);
+    const int last_top = std::max(0, text.total() - text.height);
     text.top = std::clamp(top, 0, last_top);
     std::string shown;
-    for (int i = text.top; i < text.top + text.height && i < static_cast<int>(text.lines.size()); ++i) {
-        if (i > text.top)
-            shown += '\n';
-        shown += text.lines[static_cast<std::size_t>(i)];
-    }
+    const std::vector<std::string> rows =
+        text.file ? text.file->rows_from(text.top, text.height)
+                  : std::vector<std::string>(text.lines.begin() + text.top,
+                                             text.lines.begin() + std::min(text.top + text.height, text.total()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        shown += (i > 0 ? "\n" : "") + rows[i];
     newtTextboxSetText(text.box, shown.c_str());
     if (text.bar != nullptr && !text.arrows_only)
         newtScrollbarSet(text.bar, text.top, last_top);
@@ -161,6 +170,142 @@ newtComponent scrolled_text_box(const std::string &text, int width, int rows, in
     return scrolling_box(std::move(narrow), width, std::max(1, rows), extra_rows);
 }
 
+namespace {
+
+// One paragraph of a file as the box shows it: safe to show, wrapped at
+// `width`; an empty line is one empty row.
+std::vector<std::string> wrapped_paragraph(const std::string &raw, int width)
+{
+    std::string text = screen_text(unix_line_ends(raw));
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    std::vector<std::string> rows = text.empty() ? std::vector<std::string>() : split_lines(reflow_text(text, width, 0, 0).text);
+    if (rows.empty())
+        rows.emplace_back();
+    return rows;
+}
+
+// Rows between two marks of a wrapped file: a mark is kept at the first
+// paragraph that starts this many rows after the last one.
+constexpr int kMarkRows = 64;
+
+} // namespace
+
+WrappedFile::WrappedFile(int fd) : fd_(fd) {}
+
+WrappedFile::~WrappedFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void WrappedFile::wrap(int width)
+{
+    width = std::max(1, width);
+    if (width == width_)
+        return;
+    width_ = width;
+    marks_.assign(1, Mark{});
+    rows_ = 0;
+    Paragraphs paragraphs(fd_, 0);
+    std::string paragraph;
+    off_t at = 0;
+    while (paragraphs.next(paragraph, at)) {
+        if (rows_ >= marks_.back().row + kMarkRows)
+            marks_.push_back(Mark{at, rows_});
+        rows_ += static_cast<int>(wrapped_paragraph(paragraph, width_).size());
+    }
+}
+
+// Calls `each(at, first_row, rows)` for every paragraph from the last mark
+// at or before `row` (or, with `row` -1, before the offset `offset`), until
+// it returns false.
+template <typename Each> void WrappedFile::walk(int row, off_t offset, Each each) const
+{
+    auto mark = std::find_if(marks_.rbegin(), marks_.rend(),
+                             [&](const Mark &m) { return row >= 0 ? m.row <= row : m.at <= offset; });
+    const Mark from = mark == marks_.rend() ? Mark{} : *mark;
+    Paragraphs paragraphs(fd_, from.at);
+    std::string paragraph;
+    off_t at = 0;
+    int first = from.row;
+    while (paragraphs.next(paragraph, at)) {
+        const std::vector<std::string> rows = wrapped_paragraph(paragraph, width_);
+        if (!each(at, first, rows))
+            return;
+        first += static_cast<int>(rows.size());
+    }
+}
+
+std::vector<std::string> WrappedFile::rows_from(int top, int count) const
+{
+    std::vector<std::string> shown;
+    walk(top, 0, [&](off_t, int first, const std::vector<std::string> &rows) {
+        for (std::size_t i = 0; i < rows.size() && static_cast<int>(shown.size()) < count; ++i) {
+            if (first + static_cast<int>(i) >= top)
+                shown.push_back(rows[i]);
+        }
+        return static_cast<int>(shown.size()) < count;
+    });
+    return shown;
+}
+
+off_t WrappedFile::paragraph_of(int row) const
+{
+    off_t found = 0;
+    walk(row, 0, [&](off_t at, int first, const std::vector<std::string> &rows) {
+        found = at;
+        return first + static_cast<int>(rows.size()) <= row;
+    });
+    return found;
+}
+
+int WrappedFile::row_of(off_t offset) const
+{
+    int found = 0;
+    walk(-1, offset, [&](off_t at, int first, const std::vector<std::string> &) {
+        if (at > offset)
+            return false;
+        found = first;
+        return true;
+    });
+    return found;
+}
+
+newtComponent file_text_box(const std::shared_ptr<WrappedFile> &file, int wrap_width, int rows, int top)
+{
+    file->wrap(wrap_width);
+    if (file->rows() <= rows) {
+        std::string whole;
+        const std::vector<std::string> lines = file->rows_from(0, rows);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            whole += (i > 0 ? "\n" : "") + lines[i];
+        newtComponent box = newtTextbox(0, 0, wrap_width + kBarColumns, rows, NEWT_FLAG_WRAP);
+        newtTextboxSetText(box, whole.c_str());
+        return box;
+    }
+    on_window_drawn(place_scroll_bars);
+    auto text = std::make_unique<ScrollingText>();
+    text->file = file;
+    text->width = wrap_width + kBarColumns;
+    text->height = rows;
+    text->box = newtTextbox(0, 0, text->width, rows, 0);
+    newtComponentAddDestroyCallback(text->box, forget_box, nullptr);
+    show_from(*text, top);
+    newtComponent box = text->box;
+    live.push_back(std::move(text));
+    return box;
+}
+
+int text_box_top(newtComponent box)
+{
+    for (const auto &text : live) {
+        if (text->box == box)
+            return text->top;
+    }
+    return 0;
+}
+
 newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows)
 {
     const std::string whole = reflow_text(text, wrap_width, 0, 0).text;
@@ -225,7 +370,7 @@ newtComponent run_form(newtComponent form, bool *remake)
                 continue;
             if (scroll_key) {
                 const int page = std::max(1, text->height);
-                const int last = static_cast<int>(text->lines.size());
+                const int last = text->total();
                 show_from(*text, key == NEWT_KEY_PGUP   ? text->top - page
                                  : key == NEWT_KEY_PGDN ? text->top + page
                                  : key == NEWT_KEY_HOME ? 0

@@ -12,8 +12,12 @@
 
 #include <newt.h>
 
+#include <sys/types.h>
+
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "screen/text_layout.h"
 
@@ -26,6 +30,49 @@ newtComponent scrolled_text_box(const std::string &text, int width, int rows, in
 // `wrap_width` its text is wrapped at; the scroll bar, when the text is
 // taller, takes the last of those columns (the agreement's box).
 newtComponent fixed_text_box(const std::string &text, int wrap_width, int rows);
+
+// The rows of a text file as a box shows them, read from the file as they
+// are shown: each line made safe to show (as screen_text does), then
+// wrapped. However long the file, only a mark every few dozen rows is kept
+// in memory, and the rows near those shown are read again from the file.
+class WrappedFile {
+public:
+    // Owns `fd`, a regular file open for reading.
+    explicit WrappedFile(int fd);
+    ~WrappedFile();
+    WrappedFile(const WrappedFile &) = delete;
+    WrappedFile &operator=(const WrappedFile &) = delete;
+
+    // Wraps the text at `width` columns (one pass over the file, once per
+    // width).
+    void wrap(int width);
+    int rows() const { return rows_; }
+    // Up to `count` rows from the row `top` on.
+    std::vector<std::string> rows_from(int top, int count) const;
+    // The offset of the line (paragraph) that shows the row `row`, and the
+    // first row of the line at or around `offset`: a place in the text
+    // that outlives wrapping it anew at another width.
+    off_t paragraph_of(int row) const;
+    int row_of(off_t offset) const;
+
+private:
+    struct Mark {
+        off_t at = 0;
+        int row = 0;
+    };
+    template <typename Each> void walk(int row, off_t offset, Each each) const;
+    int fd_;
+    int width_ = 0;
+    int rows_ = 0;
+    std::vector<Mark> marks_;
+};
+
+// A box like fixed_text_box's for the text of `file`, its first row shown
+// being `top`.
+newtComponent file_text_box(const std::shared_ptr<WrappedFile> &file, int wrap_width, int rows, int top);
+
+// The first row a scrolling box shows (0 for any other box).
+int text_box_top(newtComponent box);
 
 // newtRunForm for dialogs that may hold scrolling text boxes: the scroll
 // keys move the text of the form's first scrolling box and never end the

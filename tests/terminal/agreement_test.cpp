@@ -151,7 +151,7 @@ TEST(Agreement, BoxIsAtMost64WideAndTakesEveryRowTheWindowMay)
     EXPECT_EQ(fits.finish(), "RESULT=1\n");
 }
 
-TEST(Agreement, PageDownScrollsAndLongFilesAreCut)
+TEST(Agreement, PageDownScrollsAndLongFilesAreShownWhole)
 {
     TempDir dir;
     std::string text;
@@ -159,11 +159,6 @@ TEST(Agreement, PageDownScrollsAndLongFilesAreCut)
     while (text.size() < 100000)
         text += "licence line " + std::to_string(++line) + "\n";
     write_file(dir / "LICENSE", text);
-    // The last line shown is the one that ends within the first 65535 bytes.
-    std::string shown = text.substr(0, 65535);
-    std::string last_full = shown.substr(0, shown.rfind('\n'));
-    last_full = last_full.substr(last_full.rfind('\n') + 1);
-    std::string beyond = "licence line " + std::to_string(line) + " ";
 
     ScreenRun run(80, 24);
     run.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
@@ -175,11 +170,35 @@ TEST(Agreement, PageDownScrollsAndLongFilesAreCut)
     ASSERT_TRUE(run.term.wait_for("licence line 24 "));
     EXPECT_EQ(run.term.screen().find("licence line 12 "), std::string::npos) << run.term.screen();
     EXPECT_NE(run.term.screen().find("licence line 13 "), std::string::npos) << run.term.screen();
+    // A resize keeps the text where it was.
+    run.term.resize(100, 30);
+    ASSERT_TRUE(run.term.wait_for("licence line 30 "));
+    EXPECT_NE(run.term.screen().find("licence line 13 "), std::string::npos) << run.term.screen();
+    EXPECT_EQ(run.term.screen().find("licence line 12 "), std::string::npos) << run.term.screen();
     run.term.press("NPage", 500);
-    ASSERT_TRUE(run.term.wait_for(last_full + " "));
-    EXPECT_EQ(run.term.screen().find(beyond), std::string::npos);
+    ASSERT_TRUE(run.term.wait_for("licence line " + std::to_string(line) + " "));
     run.term.press("Escape");
     EXPECT_EQ(run.finish(), "RESULT=1\n");
+
+    // Licences of any length are read to their last line: one of 73 KB
+    // (whose clause 89 the box once cut mid-word), one of 2.6 MB.
+    for (std::size_t size : {73783u, 2600000u}) {
+        SCOPED_TRACE(size);
+        std::string clauses;
+        int clause = 0;
+        while (clauses.size() < size)
+            clauses += "Clause " + std::to_string(++clause) + ". The licensee shall read every clause of this licence.\n";
+        write_file(dir / "LONG", clauses + "The last line of the licence.\n");
+        ScreenRun whole(80, 24);
+        whole.start({"scrAgreement", "License Agreement", "0", dir / "LONG", "0"});
+        ASSERT_TRUE(whole.term.wait_for("Clause 1. "));
+        whole.term.press("End");
+        ASSERT_TRUE(whole.term.wait_for("The last line of the licence.")) << whole.term.screen();
+        EXPECT_NE(whole.term.screen().find("Clause " + std::to_string(clause) + ". "), std::string::npos)
+            << whole.term.screen();
+        whole.term.press("Escape");
+        EXPECT_EQ(whole.finish(), "RESULT=1\n");
+    }
 }
 
 TEST(Agreement, TinyTerminalDoesNotCrash)

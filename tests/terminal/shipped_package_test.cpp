@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "support/package_fixture.h"
 #include "support/terminal.h"
@@ -108,19 +109,30 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     }
     EXPECT_NE(identities[0], identities[1]);
     // A file of the package that git tracks but the work tree lacks fails
-    // the packing, named, instead of leaving the package incomplete.
-    TempDir checkout;
-    std::filesystem::copy(std::string(SOURCE_DIR) + "/sample-sdk", checkout / "sample-sdk",
-                          std::filesystem::copy_options::recursive);
-    ASSERT_EQ(run_process({"git", "init", "-q", checkout.path()}).status, 0);
-    ASSERT_EQ(run_process({"git", "-C", checkout.path(), "add", "sample-sdk"}).status, 0);
-    std::filesystem::remove(checkout / "sample-sdk/payload/doc/README");
-    ProcessResult incomplete = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
-                                            checkout / "sample-sdk", again / "resources", SHIPPED_INSTALLER, name,
-                                            checkout.path(), SHIPPED_LINK_MAP, LINKING_COMPILER});
-    EXPECT_NE(incomplete.status, 0);
-    EXPECT_NE(incomplete.err.find("payload/doc/README"), std::string::npos) << incomplete.err;
-    EXPECT_FALSE(std::filesystem::exists(checkout / (name + ".tar.gz")));
+    // the packing, named, instead of leaving the package incomplete; so
+    // does a licence the installer would refuse to show.
+    for (const auto &[file, content, says] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"payload/doc/README", "", "payload/doc/README"},
+             {"LICENSE", "-", "LICENSE cannot be shipped: it is empty"},
+             {"LICENSE", std::string("\xff\xfeT\0", 4), "LICENSE cannot be shipped: it is UTF-16 or UTF-32 text, not UTF-8"},
+             {"LICENSE", std::string("Licence\0", 8), "LICENSE cannot be shipped: it holds a NUL byte: it is not text"}}) {
+        SCOPED_TRACE(says);
+        TempDir checkout;
+        std::filesystem::copy(std::string(SOURCE_DIR) + "/sample-sdk", checkout / "sample-sdk",
+                              std::filesystem::copy_options::recursive);
+        ASSERT_EQ(run_process({"git", "init", "-q", checkout.path()}).status, 0);
+        ASSERT_EQ(run_process({"git", "-C", checkout.path(), "add", "sample-sdk"}).status, 0);
+        if (content.empty())
+            std::filesystem::remove(checkout / ("sample-sdk/" + file));
+        else
+            write_file(checkout / ("sample-sdk/" + file), content == "-" ? "" : content);
+        ProcessResult incomplete = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-package.sh",
+                                                checkout / "sample-sdk", again / "resources", SHIPPED_INSTALLER, name,
+                                                checkout.path(), SHIPPED_LINK_MAP, LINKING_COMPILER});
+        EXPECT_NE(incomplete.status, 0);
+        EXPECT_NE(incomplete.err.find(says), std::string::npos) << incomplete.err;
+        EXPECT_FALSE(std::filesystem::exists(checkout / (name + ".tar.gz")));
+    }
     EXPECT_TRUE(read_file(again / (name + ".tar.gz")) == read_file(tarball)); // not printed: megabytes
 
     // Signed with a throwaway key, it passes the README's check as an

@@ -151,17 +151,34 @@ TEST(WizardRun, RefusalsEndWithTheirStatus)
         EXPECT_EQ(declined.term.wait_exit(), 10);
         EXPECT_EQ(declined.pkg.calls(), "");
     }
-    {
+    // A licence that is missing, or that nobody could read (empty, binary,
+    // UTF-16), ends the run before anything is installed, unattended too.
+    const std::pair<std::string, std::string> licences[] = {
+        {"", "License agreement file 'LICENSE' cannot be found"},
+        {"empty", "License agreement file './LICENSE' cannot be shown: it is empty"},
+        {std::string("Licence\0\1\2", 10), "License agreement file './LICENSE' cannot be shown: it holds a NUL byte: it is not text"},
+        {std::string("\xff\xfeT\0h\0e\0", 8),
+         "License agreement file './LICENSE' cannot be shown: it is UTF-16 or UTF-32 text, not UTF-8"},
+    };
+    for (const auto &[content, says] : licences) {
+        SCOPED_TRACE(says);
         WizardRun no_licence;
-        no_licence.pkg.remove("LICENSE");
+        if (content.empty())
+            no_licence.pkg.remove("LICENSE");
+        else
+            no_licence.pkg.write("LICENSE", content == "empty" ? "" : content);
         no_licence.start();
         no_licence.welcome_next();
-        ASSERT_TRUE(no_licence.term.wait_for("License agreement file 'LICENSE' cannot be found"));
+        ASSERT_TRUE(no_licence.term.wait_for(says.substr(0, 34))); // wrapped in its dialog
         EXPECT_TRUE(no_licence.term.cursor_on(" Exit "));
         no_licence.term.press("Enter");
         EXPECT_EQ(no_licence.term.wait_exit(), 1);
         EXPECT_TRUE(no_licence.term.left_usable());
         EXPECT_EQ(no_licence.pkg.printk(), "7 4 1 7\n");
+        ProcessResult unattended = no_licence.pkg.run({"-i"});
+        EXPECT_EQ(unattended.status, 1);
+        EXPECT_EQ(unattended.err, says + "\n");
+        EXPECT_EQ(no_licence.pkg.calls(), "");
     }
 }
 
