@@ -306,7 +306,8 @@ bool scope_ended(const std::string &unit)
 {
     std::string state;
     const int shown = run_program({systemd_program("systemctl"), "show", "--property=SubState", "--value", unit}, &state);
-    return shown == 0 && (state.empty() || state.rfind("dead", 0) == 0);
+    // (A unit systemd no longer has is shown as "dead" too.)
+    return shown == 0 && state.rfind("dead", 0) == 0;
 }
 
 void keep_run_records()
