@@ -37,8 +37,11 @@ namespace {
 
 // An unattended run says once, on standard error, that its entries are
 // lost: nobody else would know (the wizard's screen has no room for it).
+std::string lost_reason;
+
 void say_entries_lost(const std::string &reason)
 {
+    lost_reason = reason;
     static bool said = false;
     // A run refused for not being root is not expected to write it.
     if (said || !unattended || innewt || ::geteuid() != 0)
@@ -234,6 +237,11 @@ void make_log_durable()
         ::fsync(directory);
     }
     ::close(fd);
+}
+
+std::string log_entries_lost()
+{
+    return lost_reason;
 }
 
 int log_directory()

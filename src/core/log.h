@@ -20,6 +20,10 @@ void get_date(char *buf, std::size_t len);
 // carry any byte, NUL included).
 void write_log_bytes(const char *bytes, std::size_t size);
 
+// Why entries of this run could not be written to the log ("" while every
+// entry went there): the last reason met.
+std::string log_entries_lost();
+
 // Puts the entries written so far on the disk: the log and its directory
 // synced (the entry of a log this run made). An ending run calls it after
 // its last entry.

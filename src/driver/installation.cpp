@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "core/log.h"
 #include "core/run_state.h"
 #include "core/text.h"
 #include "driver/backend.h"
@@ -124,6 +125,30 @@ int download_required_packages()
     return 0;
 }
 
+namespace {
+
+// Why the back end failed, as the administrator is told.
+std::string backend_failure_message()
+{
+    const std::string lost = log_entries_lost();
+    // A log that could not be written is no place to send anyone to.
+    std::string message =
+        lost.empty() ? strprintf(_("Error during configuration %s. Look at %s for more information."), PRODUCT_NAME,
+                                 log_path.value_or("").c_str())
+                     : strprintf(_("Error during configuration %s. The installer log %s cannot be written (%s)."),
+                                 PRODUCT_NAME, log_path.value_or("").c_str(), lost.c_str());
+    // On the screen, the back end's own last words below it (an unattended
+    // run has passed them on to standard error as they came).
+    if (innewt && !last_backend_lines().empty()) {
+        message += std::string("\n\n") + _("The back end said:");
+        for (const std::string &line : last_backend_lines())
+            message += "\n" + screen_text(cut_text(line, 200));
+    }
+    return cut_text(message);
+}
+
+} // namespace
+
 void run_cli_installer_parted(const char *options, const char *manifest, signed char num_parts, signed char part)
 {
     std::string command =
@@ -136,8 +161,7 @@ void run_cli_installer_parted(const char *options, const char *manifest, signed 
     progress.action = action;
     int result = exec_with_progress(command.c_str(), &progress, nullptr, 0);
     if (result != 0)
-        Error(1, _("Error during configuration %s. Look at %s for more information."), PRODUCT_NAME,
-              log_path.value_or("").c_str());
+        Error(1, "%s", backend_failure_message().c_str());
 }
 
 void run_cli_installer(const char *options, const char *manifest)

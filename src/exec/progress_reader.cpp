@@ -184,8 +184,20 @@ void show_progress_data(int progress_type, progress_data *progr)
     }
 }
 
+namespace {
+
+std::vector<std::string> backend_lines;
+
+} // namespace
+
+const std::vector<std::string> &last_backend_lines()
+{
+    return backend_lines;
+}
+
 int exec_with_progress(const char *cmd, progress_data *progr, std::string *output_buf, std::size_t output_buf_size)
 {
+    backend_lines.clear();
     if (output_buf == nullptr)
         output_buf_size = 0;
     const bool first_run = progr != nullptr && (progr->num_parts == 1 || progr->part == 0);
@@ -220,6 +232,7 @@ int exec_with_progress(const char *cmd, progress_data *progr, std::string *outpu
     }
 
     int status = child.finish();
+    backend_lines.assign(child.last_lines().begin(), child.last_lines().end());
     int result = -1;
     if (status == -1) {
         write_log("error in pclose(%s)\n", cmd);

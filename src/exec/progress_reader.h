@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dialogs/progress.h"
 
@@ -50,6 +51,11 @@ void apply_progress_line(progress_data *progr, std::string_view line);
 
 // Forwards event 1 (open), 2 (close) or 3 (update) to the preparation window.
 void show_progress_data(int progress_type, progress_data *progr);
+
+// The last lines (at most five) that the command exec_with_progress ran
+// last said besides its progress, on either output, each as the log has
+// it; empty when it said nothing else.
+const std::vector<std::string> &last_backend_lines();
 
 // Runs `cmd`, reading its output line by line. Result: the exit code, or -1.
 // `output_buf` (may be null) receives at most `output_buf_size` - 1

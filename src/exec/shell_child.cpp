@@ -188,6 +188,9 @@ void ShellChild::pass_on(std::string_view line)
         line.remove_suffix(1);
     std::string text(line);
     write_log("%s: %s\n", name_.c_str(), text.c_str());
+    if (last_lines_.size() == kLastLines)
+        last_lines_.pop_front();
+    last_lines_.push_back(text);
     if (unattended && !innewt) {
         clear_terminal_line();
         std::fputs(text.c_str(), stderr);

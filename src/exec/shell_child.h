@@ -20,6 +20,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,11 @@ public:
     // use: it goes where the error output goes.
     void pass_on(std::string_view line);
 
+    // The last lines passed on (at most kLastLines), oldest first: the
+    // command's own words on why it failed.
+    static constexpr std::size_t kLastLines = 5;
+    const std::deque<std::string> &last_lines() const { return last_lines_; }
+
     // Closes the pipes and waits for the command, as pclose does: its wait
     // status, or -1.
     int finish();
@@ -81,4 +87,5 @@ private:
     bool ended_ = false;
     double grace_end_ = 0;
     std::function<void()> idle_;
+    std::deque<std::string> last_lines_;
 };

@@ -6,6 +6,8 @@
 // command-line message is looked up in the catalogue.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "support/package_fixture.h"
 
 namespace {
@@ -52,6 +54,13 @@ TEST(GermanCommandLine, UsageAndErrorsInGerman)
     EXPECT_NE(failed.err.find("kaputt\nFehler bei der Konfiguration von Tessaro Virtualization SDK. Näheres finden "
                               "Sie in /var/log/kestrane-sdk-install.log.\n"),
               std::string::npos)
+        << failed.err;
+    // Nor does it send anyone to a log that could not be written.
+    failed = pkg.run({"-i", "--log-path", "/proc/version"}, german());
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(std::regex_search(failed.err, std::regex("kaputt\nFehler bei der Konfiguration von Tessaro Virtualization "
+                                                         "SDK\\. Das Installationsprotokoll /proc/version kann nicht "
+                                                         "geschrieben werden \\([^)]+\\)\\.\n$")))
         << failed.err;
 }
 

@@ -43,6 +43,21 @@ TEST(GermanWizard, WelcomeButtonsAndHelpLineInGerman)
     EXPECT_TRUE(term.cursor_on(" Beenden "));
     term.press("Enter");
     EXPECT_EQ(term.wait_exit(), 0);
+
+    // A back end that fails: its last words stand below the German error.
+    pkg.tool("installer-cli", "echo 'Platte brennt' >&2\nexit 3\n");
+    Terminal failed;
+    failed.start(pkg.command_text({}), {"LANG=de_DE.UTF-8"});
+    ASSERT_TRUE(failed.wait_for("Willkommen beim Tessaro Virtualization"));
+    failed.press("Enter");
+    ASSERT_TRUE(failed.wait_for("Lizenzvereinbarung"));
+    failed.press("BTab");
+    failed.press("Enter");
+    ASSERT_TRUE(failed.wait_for("Platte brennt")) << failed.screen();
+    EXPECT_NE(failed.screen().find("Fehler bei der Konfiguration von Tessaro"), std::string::npos) << failed.screen();
+    EXPECT_EQ(failed.find("Das Back-End meldete:").first + 1, failed.find("Platte brennt").first) << failed.screen();
+    failed.press("Enter");
+    EXPECT_EQ(failed.wait_exit(), 1);
 }
 
 TEST(GermanWizard, EnglishWithoutAGermanLocale)

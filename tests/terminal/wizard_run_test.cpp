@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <tuple>
 
 #include "support/package_fixture.h"
@@ -151,6 +153,51 @@ TEST(WizardRun, RefusalsEndWithTheirStatus)
         EXPECT_EQ(declined.term.wait_exit(), 10);
         EXPECT_EQ(declined.pkg.calls(), "");
     }
+    // A back end that fails: the screen shows its last words below the
+    // error, blanked of controls, and sends nobody to a log that could not
+    // be written.
+    struct Failing {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    for (const Failing &failing :
+         {Failing{{}, "Error during configuration Tessaro Virtualization SDK. Look at "
+                      "/var/log/kestrane-sdk-install.log for more information. "},
+          Failing{{"--log-path", "/proc/version"},
+                  "Error during configuration Tessaro Virtualization SDK. The installer log /proc/version cannot be "
+                  "written ("}}) {
+        SCOPED_TRACE(failing.says);
+        WizardRun failed;
+        failed.pkg.tool("installer-cli", "echo '[ 10%] Starting'\necho 'the first of many words'\n"
+                                         "for i in 1 2 3 4 5; do echo \"word $i\"; done\n"
+                                         "printf 'disk on fire\\033[2J\\a\\n' >&2\nexit 3\n");
+        failed.start(failing.args);
+        failed.welcome_next();
+        failed.accept_licence();
+        ASSERT_TRUE(failed.term.wait_for("disk on fire")) << failed.term.screen();
+        const std::string screen = failed.term.screen();
+        // (The dialog wraps the error: its words are looked for as one text.)
+        std::string words;
+        for (std::string row : failed.term.rows()) {
+            for (const char *border : {"\xe2\x94\x82", "\xe2\x96\x92"})
+                for (std::size_t at = row.find(border); at != std::string::npos; at = row.find(border))
+                    row.replace(at, std::strlen(border), " ");
+            std::istringstream fields(row);
+            for (std::string word; fields >> word;)
+                words += word + " ";
+        }
+        EXPECT_NE(words.find(failing.says), std::string::npos) << screen;
+        EXPECT_NE(words.find(". The back end said: word 2 word 3 word 4 word 5 disk on fire [2J "), std::string::npos)
+            << screen;
+        // The last five lines, no more.
+        EXPECT_EQ(screen.find("the first of many words"), std::string::npos) << screen;
+        EXPECT_EQ(screen.find("word 1"), std::string::npos) << screen;
+        EXPECT_NE(screen.find("word 2"), std::string::npos) << screen;
+        failed.term.press("Enter");
+        EXPECT_EQ(failed.term.wait_exit(), 1);
+        EXPECT_TRUE(failed.term.left_usable());
+    }
+
     // A licence that is missing, or that nobody could read (empty, binary,
     // UTF-16), ends the run before anything is installed, unattended too.
     const std::pair<std::string, std::string> licences[] = {
