@@ -28,7 +28,8 @@ all: build
 # Installs those of the given Debian packages that are missing.
 define install_missing
 	@missing=""; for p in $(1); do \
-		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -Eq ' ok (installed|triggers-pending|triggers-awaited)$$' || \
+			missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 		echo "Installing:$$missing"; \
@@ -118,7 +119,7 @@ soak: build
 	INSTALLER_SOAK_CYCLES=$${SOAK_CYCLES:-1000} $(BUILD)/tests/e2e_tests --gtest_filter='Soak.*'
 
 bench: deps
-	@dpkg-query -W -f='$${Status}' whiptail 2>/dev/null | grep -q 'install ok installed' || \
+	@dpkg-query -W -f='$${Status}' whiptail 2>/dev/null | grep -Eq ' ok (installed|triggers-pending|triggers-awaited)$$' || \
 		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq whiptail
 	$(MAKE) build
 	$(BUILD)/bench/installer_bench

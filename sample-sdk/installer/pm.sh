@@ -66,7 +66,8 @@ installed() {
         apt)
             state=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)
             case $? in
-                0) case "$state" in *'install ok installed'*) return 0 ;; *) return 1 ;; esac ;;
+                # Installed, also while triggers wait for it or it is held.
+                0) case "$state" in *' ok installed' | *' ok triggers-pending' | *' ok triggers-awaited') return 0 ;; *) return 1 ;; esac ;;
                 1) return 1 ;;
                 *) return 2 ;;
             esac

@@ -797,6 +797,11 @@ TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
     // A package database that cannot be asked (dpkg-query failing for want
     // of memory) is no package that is missing.
     const std::string dpkg_failing = "#!/bin/sh\necho 'dpkg-query: error: failed to allocate memory' >&2\nexit 2\n";
+    // Installed whatever triggers wait for it or whether it is held; a
+    // package removed but for its configuration files is not.
+    const std::string dpkg_states = "#!/bin/sh\nfor name; do :; done\ncase $name in coreutils) printf 'hold ok installed' ;; "
+                                    "gzip) printf 'install ok triggers-pending' ;; sed) printf 'deinstall ok config-files' ;; "
+                                    "*) exit 1 ;; esac\n";
     struct Row {
         const char *manager;
         std::vector<std::pair<std::string, std::string>> tools;
@@ -807,6 +812,7 @@ TEST(SampleBackEnd, PackageWrapperListsMissingPackagesMandatoryFirst)
     const Row rows[] = {
         {"none", {}, 124, "m coreutils\nm sed\no gzip\no zstd\n", "pm.sh: no supported package manager for sdk\n"},
         {"apt", {{"dpkg-query", dpkg_query}, {"apt-get", present}}, 0, "m sed\no zstd\n"},
+        {"apt", {{"dpkg-query", dpkg_states}, {"apt-get", present}}, 0, "m sed\no zstd\n"},
         {"dnf", {{"rpm", rpm}, {"dnf", present}}, 0, "m sed\no zstd\n"},
         {"zypper", {{"rpm", rpm}, {"zypper", present}}, 0, "m sed\no zstd\n"},
         {"apt", {{"dpkg-query", dpkg_failing}, {"apt-get", present}}, 1, "",
