@@ -22,6 +22,7 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/run_state.h"
+#include "core/text.h"
 
 namespace {
 
@@ -71,6 +72,9 @@ struct HandlerState {
     std::atomic<pid_t> child{0};
     char command[4096] = {};
     std::atomic<bool> line_open{false};
+    // What the administrator is told when a command was stopped: the run
+    // may have left the host half changed, and a new run sets it right.
+    char stopped_note[1024] = {};
 };
 
 HandlerState state;
@@ -279,6 +283,10 @@ extern "C" void on_fatal_signal(int sig)
     }
     if (state.line_open.load())
         write_all(STDOUT_FILENO, "\n", 1);
+    // The wizard's screen is gone without a word: where a command was
+    // stopped, the administrator is told what to do now.
+    if (child > 0 && tty >= 0)
+        write_all(STDERR_FILENO, state.stopped_note, std::strlen(state.stopped_note));
 
     append_log_entry(entry, pos);
     char exiting[64];
@@ -326,6 +334,10 @@ void arm_fatal_signals()
         const std::string name = slash == std::string::npos ? *log_path : log_path->substr(slash + 1);
         std::memcpy(state.log_file, name.c_str(), name.size() + 1);
     }
+    const std::string note = cut_text(_("The installer was stopped while it changed the host. Start it again: -i "
+                                        "finishes the installation or upgrade, -r removes what this run left.\n"),
+                                      sizeof state.stopped_note - 1);
+    std::memcpy(state.stopped_note, note.c_str(), note.size() + 1);
     std::time_t now = std::time(nullptr);
     std::tm local{};
     if (localtime_r(&now, &local) != nullptr)

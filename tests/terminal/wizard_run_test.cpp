@@ -983,6 +983,11 @@ TEST(WizardRun, LongStepsUnderSignalsAndResizes)
             EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last) << log;
             EXPECT_EQ(run.pkg.calls().find("stopped") != std::string::npos, !c.ignores);
             EXPECT_EQ(run.pkg.printk(), "7 4 1 7\n");
+            // The wizard's screen is gone: what to do now is said.
+            EXPECT_EQ(run.term.screen().find("The installer was stopped while it changed the host. Start it again: -i") !=
+                          std::string::npos,
+                      c.wizard)
+                << run.term.screen();
         }
         EXPECT_EQ(log.rfind(history, 0), 0u) << log;
         EXPECT_TRUE(run.term.left_usable());
