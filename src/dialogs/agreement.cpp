@@ -65,7 +65,7 @@ void addNewtHeader(const char *title)
 {
     remember_header(title);
     newtPushHelpLine(_("  <Tab> to switch between elements  |  <Space> to select"));
-    newtDrawRootText(0, 0, title);
+    draw_header();
 }
 
 int scrAgreement(const char *title, int def_butt, const char *filename, int mode)

@@ -11,7 +11,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "core/fatal_signals.h"
 #include "core/locale.h"
@@ -117,12 +119,38 @@ void take_size(int columns, int rows)
     SLsmg_reinit_smg();
 }
 
+// The columns `text` takes on the terminal.
+int text_columns(std::string_view text)
+{
+    int columns = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned code = 0;
+        std::size_t length = decode_utf8(text.substr(i), code);
+        columns += length == 0 || code < 0x80 ? 1 : std::max(0, SLwchar_wcwidth(code));
+        i += length == 0 ? 1 : length;
+    }
+    return columns;
+}
+
+void draw_header_line(int columns)
+{
+    if (header_text.empty())
+        return;
+    // Too wide for the terminal, the header drops its last part (the
+    // maker's notice after " - ") rather than the end of the product's
+    // name.
+    std::string shown = header_text;
+    const std::size_t notice = shown.rfind(" - ");
+    if (text_columns(shown) > columns && notice != std::string::npos)
+        shown.resize(notice);
+    newtDrawRootText(0, 0, shown.c_str());
+}
+
 void clear_for_size(int columns, int rows)
 {
     take_size(columns, rows);
     newtCls();
-    if (!header_text.empty())
-        newtDrawRootText(0, 0, header_text.c_str());
+    draw_header_line(columns);
     newtRedrawHelpLine();
     newtRefresh();
 }
@@ -195,6 +223,14 @@ void redraw_screen_background()
 void remember_header(const char *title)
 {
     header_text = title != nullptr ? title : "";
+}
+
+void draw_header()
+{
+    int columns = 0;
+    int rows = 0;
+    newtGetScreenSize(&columns, &rows);
+    draw_header_line(columns);
 }
 
 void stop_screen()

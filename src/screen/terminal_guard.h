@@ -65,3 +65,5 @@ void redraw_screen_background();
 
 // The header line, for drawing it anew after a resize.
 void remember_header(const char *title);
+// Draws it for the terminal's width.
+void draw_header();

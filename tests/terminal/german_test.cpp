@@ -33,6 +33,17 @@ TEST(GermanWizard, WelcomeButtonsAndHelpLineInGerman)
     EXPECT_NE(screen.find("Abbrechen"), std::string::npos);
     EXPECT_NE(screen.find("<Tab> zwischen Elementen wechseln  |  <Leertaste> auswählen"), std::string::npos);
     EXPECT_NE(term.rows()[0].find("Tessaro Virtualization SDK 3.1 Installationsprogramm - "), std::string::npos);
+    // Narrower than the whole header (74 columns), the maker's notice goes,
+    // never the end of the product's name; wider again, it comes back.
+    term.resize(70, 16);
+    ASSERT_TRUE(term.wait_until([&](const std::string &) {
+        return term.rows()[0].rfind("Tessaro Virtualization SDK 3.1 Installationsprogramm", 0) == 0 &&
+               term.rows()[0].find(" - ") == std::string::npos;
+    })) << term.screen();
+    term.resize(80, 24);
+    ASSERT_TRUE(term.wait_until([&](const std::string &) {
+        return term.rows()[0].find("Installationsprogramm - (c)") != std::string::npos;
+    })) << term.screen();
     term.press("Enter");
     ASSERT_TRUE(term.wait_for("Lizenzvereinbarung"));
     EXPECT_TRUE(term.cursor_on(" Ablehnen "));
