@@ -41,7 +41,13 @@ int finish_screen(const std::string &title, const std::string &text, const std::
         // The text takes what the screen leaves beside the check box, the
         // bar and the row above the bar, and scrolls beyond.
         int other_rows = 1 + grid_rows(bar) + (box != nullptr ? component_rows(box) : 0);
-        newtComponent block = fitting_text_box(text, width - 2, 0, text_rows_left(other_rows));
+        const int room = text_rows_left(other_rows);
+        // Empty lines at the end are spacing: they go before the text
+        // would scroll for them.
+        std::string shown = text;
+        while (!shown.empty() && shown.back() == '\n' && reflow_text(shown, width - 2, 0, 0).height > room)
+            shown.pop_back();
+        newtComponent block = fitting_text_box(shown, width - 2, 0, room);
         int rows = box != nullptr ? 3 : 2;
         newtGrid grid = newtCreateGrid(1, rows);
         newtGridSetField(grid, 0, 0, NEWT_GRID_COMPONENT, block, 0, 0, 0, 0, NEWT_ANCHOR_LEFT, 0);

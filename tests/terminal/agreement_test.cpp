@@ -249,6 +249,24 @@ TEST(Finished, ExitAloneOrWithReboot)
     }
     ProcessResult text = run_process({SCREEN_DRIVER, "--text", "scrFinished", "T", "Final words.", "1", "1"});
     EXPECT_EQ(text.out, "Final words.\nRESULT=0\n");
+
+    // At the smallest size, the finish texts' empty last lines are spacing
+    // that goes: no scroll bar for them, with or without the check box.
+    const std::string done = "Congratulations!\n\nYou have successfully completed installing Tessaro Virtualization SDK.\n\n";
+    const std::string removed = "Congratulations!\n\nYou have successfully removed Tessaro Virtualization SDK.\n\n";
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"scrFinished", "Done Title", done, "1", "1"},
+          std::vector<std::string>{"scrFinishedWithCheckBox", "Removed", removed, "Also remove settings", "1", "1", "1"}}) {
+        SCOPED_TRACE(args[0]);
+        ScreenRun low(70, 16);
+        low.start(args);
+        ASSERT_TRUE(low.term.wait_for("Reboot"));
+        ASSERT_TRUE(low.term.wait_for("You have successfully")) << low.term.screen();
+        for (const char *piece : {"\xe2\x86\x91", "\xe2\x86\x93", "\xe2\x86\x95"})
+            EXPECT_EQ(low.term.find(piece).first, -1) << low.term.screen();
+        low.term.press("Escape");
+        low.finish();
+    }
 }
 
 TEST(Finished, CheckBoxStateIsWrittenBack)
