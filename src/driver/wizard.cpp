@@ -135,9 +135,10 @@ int check_disk_space(std::string &msg, std::size_t buf_size)
     if (status == DISK_SPACE_SHORT) {
         msg = output.empty() ? std::string("There is not enough space on the disk.") : output;
         // A NUL in the output ends the text, as in any C string shown; the
-        // check's text cannot reorder or hide what the dialog shows.
-        msg.resize(std::min(msg.size(), msg.find('\0')));
-        msg = blank_invisible_formats(msg);
+        // check's text cannot reorder or hide what the dialog (or, in an
+        // unattended run, the terminal) shows: its controls are blanks, its
+        // lines all there.
+        msg = screen_text(msg);
         if (buf_size > 0)
             msg = cut_text(msg, buf_size - 1);
         return 1;

@@ -228,6 +228,11 @@ TEST(Preconditions, DiskSpaceVerdicts)
     EXPECT_EQ(r.status, 10);
     EXPECT_EQ(r.out, "Only 3 KiB free on /usr/share (%s%n%x).\n\n");
     EXPECT_NE(short_with_text.log().find(": Exiting with code 10\n"), std::string::npos);
+    // Its controls reach no terminal, and none of its lines is lost.
+    short_with_text.tool("installer/check_disk_space.sh", "printf 'Free space.\\a\\r\\033[2J\\nSecond line.\\n'\nexit 2\n");
+    r = short_with_text.run({"-i"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out, "Free space.   [2J\nSecond line.\n\n");
 
     // A message over 4095 characters is shown cut to exactly 4095.
     PackageFixture short_long;

@@ -234,11 +234,15 @@ TEST(WizardRun, NotEnoughDiskSpaceCanBeRetried)
     WizardRun run;
     std::string counter = sh_quote(run.pkg.root() + "/disk-checks");
     run.pkg.tool("installer/check_disk_space.sh", "echo x >> " + counter + "\n"
-                 "if [ $(wc -l < " + counter + ") -lt 2 ]; then echo 'Free some space on /usr/share.'; exit 2; fi\nexit 0\n");
+                 "if [ $(wc -l < " + counter + ") -lt 2 ]; then printf 'Free some space on /usr/share.\\a\\r\\033[2J\\n"
+                 "The SDK needs\\t2 GB there.\\n'; exit 2; fi\nexit 0\n");
     run.start();
     run.welcome_next();
     run.accept_licence();
-    ASSERT_TRUE(run.term.wait_for("Free some space on /usr/share."));
+    // Every line of the check's message, its controls blanked.
+    ASSERT_TRUE(run.term.wait_for("Free some space on /usr/share.")) << run.term.screen();
+    ASSERT_TRUE(run.term.wait_for("The SDK needs")) << run.term.screen();
+    EXPECT_NE(run.term.screen().find("2 GB there."), std::string::npos) << run.term.screen();
     EXPECT_NE(run.term.screen().find("Not enough disk space"), std::string::npos);
     run.term.press("Enter");
     run.finish();
