@@ -48,7 +48,7 @@ trap 'rm -rf "$stage"' EXIT
 root=$stage/$name
 mkdir "$root"
 
-# Exactly the package root: the link, the installer's directory (the
+# Exactly the package root: the link, the README, the installer's directory (the
 # program and its licence), the catalogues, the manual pages, the SDK's
 # licence, the notices and the bill of materials, the manifest, the back
 # end, its data and payload.
@@ -94,6 +94,9 @@ mkdir -p "$root/man/de"
 for page in install.8:man/install.8 install.de.8:man/de/install.8; do
     sed "s/@VERSION@/$version/g" "$here/../docs/${page%%:*}.scd" | SOURCE_DATE_EPOCH=$epoch scdoc > "$root/${page#*:}"
 done
+# The package's README, naming this package and its sources.
+sed -e "s/@VERSION@/$version/g" -e "s/@NAME_SRC@/tessaro-virtualization-sdk-$version-src/g" -e "s/@NAME@/$name/g" \
+    "$here/README.package" > "$root/README"
 for po in "$here"/../po/*.po; do
     lang=$(basename "$po" .po)
     mkdir -p "$root/resources/$lang/LC_MESSAGES"

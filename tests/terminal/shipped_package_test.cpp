@@ -173,6 +173,59 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_EQ(checked.status, 0) << verify << checked.err;
     EXPECT_NE(checked.err.find("Good signature from \"Release <release@tessaro.example>\""), std::string::npos) << checked.err;
     EXPECT_TRUE(std::filesystem::is_directory(admin / (name + "/installer")));
+    // The package's own README: every command in it, as it stands there,
+    // the download's in the download's directory, the installer's from
+    // the unpacked package (in the sandbox).
+    {
+        std::vector<std::string> commands;
+        std::istringstream readme_lines(read_file(admin / (name + "/README")));
+        for (std::string line; std::getline(readme_lines, line);) {
+            if (line.rfind("$ ", 0) == 0)
+                commands.push_back(line.substr(2));
+        }
+        const auto cd = std::find(commands.begin(), commands.end(), "cd " + name);
+        ASSERT_NE(cd, commands.end()) << read_file(admin / (name + "/README"));
+        std::string download;
+        for (auto command = commands.begin(); command != cd; ++command)
+            download += *command + "\n";
+        std::filesystem::remove_all(admin / name);
+        ProcessResult fetched = run_process({"sh", "-ec", download + "cd " + name + "\ntest -x install\n"}, admin.path(), home);
+        EXPECT_EQ(fetched.status, 0) << download << fetched.err;
+        EXPECT_NE(fetched.err.find("Good signature from \"Release <release@tessaro.example>\""), std::string::npos) << fetched.err;
+        EXPECT_NE(fetched.out.find(name + ".tar.gz: OK"), std::string::npos) << fetched.out;
+        WizardRun unpacked;
+        unpacked.pkg.unpack(tarball);
+        for (auto command = cd + 1; command != commands.end(); ++command) {
+            SCOPED_TRACE(*command);
+            if (*command == "./install") {
+                unpacked.start();
+                unpacked.cancel_at_welcome();
+            } else if (command->rfind("./install ", 0) == 0) {
+                std::vector<std::string> args;
+                std::istringstream words(command->substr(10));
+                for (std::string word; words >> word;)
+                    args.push_back(word);
+                ProcessResult r = unpacked.pkg.run(args);
+                EXPECT_EQ(r.status, 0) << r.err;
+                if (args == std::vector<std::string>{"-v"})
+                    EXPECT_NE(r.out.find("3.1.0.412"), std::string::npos) << r.out;
+                else
+                    EXPECT_EQ(unpacked.pkg.sdk_installed(), args == std::vector<std::string>{"-i"});
+            } else if (command->rfind("man ", 0) == 0) {
+                ProcessResult page = run_process({"sh", "-c", "MANPAGER=cat MANWIDTH=80 " + *command}, unpacked.pkg.root());
+                EXPECT_EQ(page.status, 0) << page.err;
+                EXPECT_NE(page.out.find("EXIT STATUS"), std::string::npos) << page.out;
+            } else if (command->rfind("tail ", 0) == 0) {
+                RunOptions shell;
+                shell.program = "/bin/sh";
+                ProcessResult tail = unpacked.pkg.run({"-c", *command}, shell);
+                EXPECT_EQ(tail.status, 0) << tail.err;
+                EXPECT_NE(tail.out.find(": Exiting with code 0\n"), std::string::npos) << tail.out;
+            } else {
+                ADD_FAILURE() << "a command of the package's README that no test runs";
+            }
+        }
+    }
     std::filesystem::remove_all(admin / name);
     write_file(admin / (name + ".tar.gz.sha256"), read_file(admin / (name + ".tar.gz.sha256")) + "\n");
     EXPECT_NE(run_process({"sh", "-ec", verify}, admin.path(), home).status, 0);
