@@ -91,20 +91,27 @@ void show_from(ScrollingText &text, int top)
         newtScrollbarSet(text.bar, text.top, last_top);
 }
 
-newtComponent scrolling_box(std::vector<std::string> lines, int width, int rows, int extra_rows)
+// A box for `text` (its rows or its file already in it), `width` wide and
+// its height high plus `extra_rows`, showing from the row `top`.
+newtComponent scrolling_box(std::unique_ptr<ScrollingText> text, int width, int rows, int extra_rows, int top)
 {
     // Its window, drawn again, places the scroll bar anew.
     on_window_drawn(place_scroll_bars);
-    auto text = std::make_unique<ScrollingText>();
-    text->lines = std::move(lines);
     text->width = width;
     text->height = rows;
     text->box = newtTextbox(-1, -1, width, rows + extra_rows, 0);
     newtComponentAddDestroyCallback(text->box, forget_box, nullptr);
-    show_from(*text, 0);
+    show_from(*text, top);
     newtComponent box = text->box;
     live.push_back(std::move(text));
     return box;
+}
+
+newtComponent scrolling_box(std::vector<std::string> lines, int width, int rows, int extra_rows)
+{
+    auto text = std::make_unique<ScrollingText>();
+    text->lines = std::move(lines);
+    return scrolling_box(std::move(text), width, rows, extra_rows, 0);
 }
 
 // The form's scrolling boxes get their scroll bars, in the box's last
@@ -284,17 +291,9 @@ newtComponent file_text_box(const std::shared_ptr<WrappedFile> &file, int wrap_w
         newtTextboxSetText(box, whole.c_str());
         return box;
     }
-    on_window_drawn(place_scroll_bars);
     auto text = std::make_unique<ScrollingText>();
     text->file = file;
-    text->width = wrap_width + kBarColumns;
-    text->height = rows;
-    text->box = newtTextbox(0, 0, text->width, rows, 0);
-    newtComponentAddDestroyCallback(text->box, forget_box, nullptr);
-    show_from(*text, top);
-    newtComponent box = text->box;
-    live.push_back(std::move(text));
-    return box;
+    return scrolling_box(std::move(text), wrap_width + kBarColumns, rows, 0, top);
 }
 
 int text_box_top(newtComponent box)
