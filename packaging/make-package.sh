@@ -75,6 +75,18 @@ elif [ "$(head -c 2 "$root/LICENSE" | od -An -tx1 | tr -d ' \n')" = fffe ] ||
 elif [ "$(tr -d '\000' < "$root/LICENSE" | wc -c)" -ne "$(wc -c < "$root/LICENSE")" ]; then
     licence_problem="it holds a NUL byte: it is not text"
 fi
+# Every entry of the manifest is one the back end installs: a path in the
+# package and one in the SDK's directories (a blank or a tab between them),
+# neither with a blank, a control character or a way out.
+bad_entry=$(LC_ALL=C awk '
+    /^[ \t]*#/ || NF == 0 || /^\[.*\]$/ { next }
+    NF != 2 || /[\001-\010\012-\037\177]/ || $2 !~ /^\/(usr\/share\/kestrane-virtualization-sdk|etc\/kestrane-sdk)\// ||
+        $0 ~ /(^|\/)\.\.?(\/| |$)/ { printf "line %d: %s\n", NR, $0; exit }
+' "$root/Manifest")
+if [ -n "$bad_entry" ]; then
+    printf 'make-package: an entry of %s/Manifest cannot be installed (%s)\n' "$sample" "$bad_entry" >&2
+    exit 1
+fi
 if [ -n "$licence_problem" ]; then
     printf 'make-package: the licence %s/LICENSE cannot be shipped: %s\n' "$sample" "$licence_problem" >&2
     exit 1

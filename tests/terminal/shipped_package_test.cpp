@@ -110,12 +110,18 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_NE(identities[0], identities[1]);
     // A file of the package that git tracks but the work tree lacks fails
     // the packing, named, instead of leaving the package incomplete; so
-    // does a licence the installer would refuse to show.
+    // does a licence the installer would refuse to show, and an entry of
+    // the manifest the back end cannot install.
     for (const auto &[file, content, says] : std::vector<std::tuple<std::string, std::string, std::string>>{
              {"payload/doc/README", "", "payload/doc/README"},
              {"LICENSE", "-", "LICENSE cannot be shipped: it is empty"},
              {"LICENSE", std::string("\xff\xfeT\0", 4), "LICENSE cannot be shipped: it is UTF-16 or UTF-32 text, not UTF-8"},
-             {"LICENSE", std::string("Licence\0", 8), "LICENSE cannot be shipped: it holds a NUL byte: it is not text"}}) {
+             {"LICENSE", std::string("Licence\0", 8), "LICENSE cannot be shipped: it holds a NUL byte: it is not text"},
+             {"Manifest", "[files]\npayload/doc/README /usr/share/kestrane-virtualization-sdk/doc/read me\n",
+              "/Manifest cannot be installed (line 2: payload/doc/README "
+              "/usr/share/kestrane-virtualization-sdk/doc/read me)"},
+             {"Manifest", "[files]\npayload/doc/README\t/usr/share/kestrane-virtualization-sdk/../../../etc/README\n",
+              "/Manifest cannot be installed (line 2: payload/doc/README\t/usr/share/kestrane-virtualization-sdk/../"}}) {
         SCOPED_TRACE(says);
         TempDir checkout;
         std::filesystem::copy(std::string(SOURCE_DIR) + "/sample-sdk", checkout / "sample-sdk",
