@@ -110,14 +110,15 @@ std::string read_small_file(const std::string &path)
     return file ? text.str() : std::string();
 }
 
-bool write_text(const std::string &path, const std::string &text)
+// Writes `text` into the control file `path`; what did not take, its
+// caller sees in the cgroup's own files.
+void write_text(const std::string &path, const std::string &text)
 {
     int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return false;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        return;
+    (void)::write(fd, text.data(), text.size());
     ::close(fd);
-    return written;
 }
 
 bool set_state(const std::string &cgroup, const std::string &state)
@@ -232,7 +233,7 @@ bool release_cgroup(const std::string &cgroup)
         if (errno != EBUSY || own.empty())
             break;
         for (pid_t pid : cgroup_members(cgroup))
-            (void)write_text(own + "/cgroup.procs", std::to_string(pid));
+            write_text(own + "/cgroup.procs", std::to_string(pid));
     }
     write_log("cannot remove the cgroup %s: %s\n", cgroup.c_str(), std::strerror(errno));
     return false;
