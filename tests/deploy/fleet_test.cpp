@@ -306,6 +306,28 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     kill(-std::stoi(holder.out), SIGTERM);
     EXPECT_EQ(private_dirs(unsafe), std::vector<std::string>{});
 
+    // A run stopped before its installer started names the signal (not the
+    // status) and the step it was in.
+    {
+        TempDir early;
+        fs::create_directories(early / "bin");
+        write_file(early / "bin/sha256sum", "#!/bin/sh\ntouch " + sh_quote(early / "checking") + "\nexec sleep 30\n", 0755);
+        write_file(early / "package.tar.gz", "not a package\n");
+        BackgroundProcess run({"env", "PATH=" + early / "bin" + ":/usr/bin:/bin", "sh",
+                               std::string(SOURCE_DIR) + "/deploy/ansible/roles/tessaro_sdk/files/run.sh",
+                               early / "package.tar.gz", early.path(), name, "-i", "", std::string(64, 'a'),
+                               early / "install.log", "MARKER"});
+        ASSERT_TRUE(eventually([&] { return fs::exists(early / "checking"); }));
+        ASSERT_EQ(kill(-run.pid(), SIGTERM), 0);
+        ProcessResult stopped_early = run.wait();
+        EXPECT_EQ(stopped_early.status, 143);
+        // (The shell may say "Terminated" of the step's tool first.)
+        const std::string said = "stopped by signal 15 while checking the package against its checksum: the installer "
+                                 "did not run\n";
+        EXPECT_EQ(stopped_early.err.substr(stopped_early.err.size() - std::min(stopped_early.err.size(), said.size())), said)
+            << stopped_early.err;
+    }
+
     // A run stopped while its installer works stops the installer and
     // removes its directory.
     auto stopping = std::async(std::launch::async, [&] { return fleet.play({&stopped}, {}); });
@@ -343,6 +365,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
           "--quick-gen-key 'Other <other@tessaro.example>' ed25519 sign 1y\n" + gpg +
           "--faked-system-time 20200101T000000 --quick-gen-key 'Old <old@tessaro.example>' ed25519 sign 1d\n" + gpg +
           "--quick-gen-key 'Revoked <revoked@tessaro.example>' ed25519 sign 1y\n" + gpg +
+          "--quick-gen-key 'Release RSA <rsa@tessaro.example>' rsa2048 sign 1y\n" + gpg +
           "--quick-add-key $(" + gpg + "--list-keys --with-colons release@tessaro.example | "
           "awk -F: '/^fpr/ { print $10; exit }') ed25519 auth 1y\n");
     // Each kind of package, in a directory of its own: the build's tarball
@@ -367,6 +390,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
                    sums + ".asc"},
         {"critical", gpg + "-u release@tessaro.example --sig-notation '!build@tessaro.example=1' -a -b " + sums},
         {"twosigs", gpg + "-u release@tessaro.example -u other@tessaro.example -a -b " + sums},
+        {"sha1", gpg + "--digest-algo SHA1 -u release@tessaro.example -a -b " + sums},
+        {"rsa", gpg + "-u rsa@tessaro.example -a -b " + sums},
         {"good", gpg + "-u release@tessaro.example -a -b " + sums}};
     for (const auto &[kind, make] : kinds) {
         fs::create_directories(signing / kind);
@@ -376,7 +401,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     }
     shell("fpr=$(" + gpg + "--list-keys --with-colons revoked@tessaro.example | awk -F: '/^fpr/ { print $10; exit }')\n"
           "sed 's/^:-----/-----/' " + sh_quote(gnupg.path()) + "/openpgp-revocs.d/$fpr.rev | " + gpg + "--import\n");
-    for (const char *who : {"release", "other", "old", "revoked"})
+    for (const char *who : {"release", "other", "old", "revoked", "rsa"})
         shell(gpg + "--armor --export " + who + "@tessaro.example > " + who + ".asc");
     shell(gpg + "--armor --export release@tessaro.example other@tessaro.example > two.asc");
     const std::string fingerprints = shell_output(
@@ -396,6 +421,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"expired", "old.asc", ".asc was made by the key of " + (signing / "old.asc") + ", which has expired"},
              {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},
              {"future", "release.asc", ".asc is dated in the future ("},
+             {"sha1", "release.asc", ".asc was made with a weak hash (MD5, SHA-1 or RIPEMD-160): sign with SHA-256 or stronger"},
              {"critical", "release.asc", ".asc carries a critical part that gpgv does not know (a critical notation, say)"},
              {"twosigs", "release.asc", ".asc holds 2 signatures: it must hold one, by the key of " + (signing / "release.asc")},
              {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
@@ -411,9 +437,10 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     EXPECT_EQ(signed_host.runs(), 0);
     // Named through a link of another name, the package is installed under
     // its own.
-    ASSERT_EQ(symlink((signing / (std::string("good") + "/" + tarball)).c_str(), (signing / "sdk-latest.tar.gz").c_str()), 0);
+    // (Signed with an RSA key: its algorithm is no hash's.)
+    ASSERT_EQ(symlink((signing / (std::string("rsa") + "/" + tarball)).c_str(), (signing / "sdk-latest.tar.gz").c_str()), 0);
     expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / "sdk-latest.tar.gz"), "-e",
-                                            "tessaro_sdk_signing_key=" + (signing / "release.asc")}),
+                                            "tessaro_sdk_signing_key=" + (signing / "rsa.asc")}),
                 {{"stopped", 1, 0, "\"msg\": \"install " + name + "\""}}, "signed by the pinned key");
     EXPECT_TRUE(signed_host.host.sdk_installed());
 
@@ -528,8 +555,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     ASSERT_EQ(run_process({"sh", "-ec", "tar -xzf " + sh_quote(PACKAGE_TARBALL) + "\ncd " + name +
                                             "\necho quoted > \"payload/doc/it's\"\n"
                                             "echo \"payload/doc/it's " + kSdk + "/doc/it's\" >> Manifest\n"
-                                            "f=\"doc/caf$(printf '\\351')\"\necho latin > \"payload/$f\"\n"
-                                            "echo \"payload/$f " + kSdk + "/$f\" >> Manifest\n"
+                                            "f=\"doc/caf$(printf '\\351\\134q')\"\necho latin > \"payload/$f\"\n"
+                                            "printf '%s\\n' \"payload/$f " + kSdk + "/$f\" >> Manifest\n"
                                             "echo \"" + name + " " + std::string(64, 'b') + "\" > data/identity\ncd ..\n"
                                             "tar -czf " + name + ".tar.gz " + name + "\nsha256sum " + name + ".tar.gz > " + name +
                                             ".tar.gz.sha256"},
@@ -541,11 +568,12 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     EXPECT_EQ(read_file(byhand.host.installed_file(kSdk + "/doc/it's")), "quoted\n");
     expect_rows(fleet.play({&byhand}, quoted_package), {{"byhand", 0, 0, "\"msg\": \"up to date: " + name}}, "quoted again");
     // A name that is no UTF-8 is named byte for byte in the verdict (the
-    // manifest's last section, where it went, is the configuration).
-    ASSERT_EQ(byhand.run(fleet.key(), "echo more >> " + kSdk + "/doc/caf$(printf '\\351')").status, 0);
+    // manifest's last section, where it went, is the configuration), its
+    // backslash as a byte too: no other name reads the same.
+    ASSERT_EQ(byhand.run(fleet.key(), "echo more >> \"" + kSdk + "/doc/caf$(printf '\\351\\134q')\"").status, 0);
     expect_rows(fleet.play({&byhand}, quoted_package),
                 {{"byhand", 0, 0, "\"msg\": \"up to date: " + name + "; configuration changed on the host, kept as it is: " +
-                                     kSdk + "/doc/caf\\\\xE9\""}},
+                                     kSdk + "/doc/caf\\\\xE9\\\\x5Cq\""}},
                 "non-UTF-8 path");
     ASSERT_EQ(byhand.run(fleet.key(), "cd " + kSdk + " && rm Manifest Installed && chmod 0600 doc/README && "
                                       "chmod 0777 bin/tessaro-sdk-info").status, 0);
