@@ -39,6 +39,17 @@ TEST(Agreement, DeclineHasTheFocusAndHotKeysAccept)
     EXPECT_NE(run.term.screen().find(" Accept "), std::string::npos);
     run.term.press("Enter");
     EXPECT_EQ(run.finish(), "RESULT=0\n");
+    // A licence that begins with an empty line shows it: the box starts at
+    // the file's first line (below the window's title and a blank row),
+    // whether or not it scrolls.
+    write_file(dir / "BLANK", "\nAfter a blank line.\n" + std::string(100, '\n') + "The end.\n");
+    ScreenRun blank;
+    blank.start({"scrAgreement", "License Agreement", "0", dir / "BLANK", "0"});
+    ASSERT_TRUE(blank.term.wait_for("After a blank line."));
+    EXPECT_EQ(blank.term.find("After a blank line.").first, blank.term.find("License Agreement").first + 3)
+        << blank.term.screen();
+    blank.term.press("Enter");
+    EXPECT_EQ(blank.finish(), "RESULT=0\n");
     for (const char *key : {"Escape", "F12"}) {
         ScreenRun again;
         again.start({"scrAgreement", "License Agreement", "0", dir / "LICENSE", "0"});
