@@ -83,12 +83,19 @@ int scrAgreement(const char *title, int def_butt, const char *filename, int mode
         int error = errno;
         Error(1, _("Could not read %s: %s\n"), filename, std::strerror(error));
     }
+    return scrAgreementOf(title, def_butt, fd, mode);
+}
+
+int scrAgreementOf(const char *title, int def_butt, int fd, int mode)
+{
     // Shown whole, whatever its length, as safely as the back end's text:
     // read from the file as it is shown, a NUL ends a line, nothing in it
     // reaches the terminal as a control or reorders what is read, and
     // every character takes the columns it is measured by; a licence
     // written on Windows ends its lines as any other.
     auto file = std::make_shared<WrappedFile>(fd);
+    if (!innewt)
+        return 1;
 
     // The box takes what the screen leaves: made anew for every size, at
     // the line it showed before.

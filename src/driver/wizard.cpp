@@ -119,11 +119,14 @@ int license_agreement_show()
         problem = _("it is not a regular file");
     else
         problem = text_file_problem(fd);
-    if (fd >= 0)
-        ::close(fd);
-    if (!problem.empty())
+    if (!problem.empty()) {
+        if (fd >= 0)
+            ::close(fd);
         Error(1, _("License agreement file '%s' cannot be shown: %s"), license->c_str(), problem.c_str());
-    return scrAgreement(_("License Agreement"), 0, license->c_str(), AGRT_LIC);
+    }
+    // The file checked is the file shown: the screen reads it through the
+    // same descriptor.
+    return scrAgreementOf(_("License Agreement"), 0, fd, AGRT_LIC);
 }
 
 int check_disk_space(std::string &msg, std::size_t buf_size)
