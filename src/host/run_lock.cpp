@@ -586,9 +586,16 @@ void stop_earlier_backend()
                         !processes_where([&](pid_t pid) { return in_session(pid, session) && holds(pid, device, inode); }).empty();
     // (Nothing is left of it where its cgroup was stopped just now, or
     // only its leader's zombie is.)
+    // The members found are the first signal's: /proc is read once more
+    // for each later one.
     auto member = [&](pid_t pid) { return in_session(pid, session); };
-    if (proved && !processes_where(member).empty() && !stop_command(command, "", [&](int sig) { return signal_each(processes_where(member), sig, member); },
-                                [&] { return processes_where(member).empty(); }))
+    std::vector<pid_t> found = proved ? processes_where(member) : std::vector<pid_t>();
+    auto signal_members = [&](int sig) {
+        std::vector<pid_t> now = found.empty() ? processes_where(member) : std::move(found);
+        found.clear();
+        return signal_each(now, sig, member);
+    };
+    if (!found.empty() && !stop_command(command, "", signal_members, [&] { return processes_where(member).empty(); }))
         refuse_beside(command, processes_where(member));
     forget_record(st);
 }
