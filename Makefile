@@ -160,10 +160,12 @@ fuzz:
 # Small faults planted one at a time in a copy of the sources: which the
 # suite catches, by which test, and the score (not part of make test). The
 # hand-written list; with SEED=n [COUNT=k] k faults generated at random;
-# with DIFF=REV [COUNT=k] [SEED=n] one at every line written since REV.
+# with DIFF=REV [COUNT=k] [SEED=n] one at every line written since REV;
+# ONLY=n,m runs those of the faults listed (by their numbers) alone.
 mutants: deps
 	python3 tests/mutation/mutants.py $(if $(DIFF),--diff $(DIFF) $(if $(SEED),--seed $(SEED)) \
-		$(if $(COUNT),--count $(COUNT)),$(if $(SEED),--seed $(SEED) --count $(or $(COUNT),60)))
+		$(if $(COUNT),--count $(COUNT)),$(if $(SEED),--seed $(SEED) --count $(or $(COUNT),60))) \
+		$(if $(ONLY),--only $(ONLY))
 
 # Power cuts on the test machine at random points of install, upgrade and
 # removal (CUTS of them, 40 by default, chosen by SEED), with a payload of
