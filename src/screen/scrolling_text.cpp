@@ -24,7 +24,6 @@ constexpr int kBarColumns = 2;
 
 const int kScrollKeys[] = {NEWT_KEY_PGUP, NEWT_KEY_PGDN, NEWT_KEY_HOME, NEWT_KEY_END};
 
-// Ctrl-L, as terminals send it.
 // How often a running form looks at the terminal's size.
 constexpr int kSizeCheckMs = 200;
 
@@ -196,6 +195,37 @@ std::vector<std::string> wrapped_paragraph(const std::string &raw, int width)
 // paragraph that starts this many rows after the last one.
 constexpr int kMarkRows = 64;
 
+// While a form runs: where the library moves its focus, a move made while
+// the terminal is too small for the windows is taken back.
+class FocusKept {
+public:
+    explicit FocusKept(newtComponent form) : form_(form), focus_(newtFormGetCurrent(form))
+    {
+        newtComponentAddCallback(form_, moved, this);
+    }
+    ~FocusKept() { newtComponentAddCallback(form_, nullptr, nullptr); }
+    FocusKept(const FocusKept &) = delete;
+    FocusKept &operator=(const FocusKept &) = delete;
+
+private:
+    static void moved(newtComponent form, void *data)
+    {
+        auto *kept = static_cast<FocusKept *>(data);
+        if (kept->taking_back_)
+            return;
+        if (!terminal_too_small_for_windows() || kept->focus_ == nullptr) {
+            kept->focus_ = newtFormGetCurrent(form);
+            return;
+        }
+        kept->taking_back_ = true;
+        newtFormSetCurrent(form, kept->focus_);
+        kept->taking_back_ = false;
+    }
+    newtComponent form_;
+    newtComponent focus_;
+    bool taking_back_ = false;
+};
+
 } // namespace
 
 WrappedFile::WrappedFile(int fd) : fd_(fd) {}
@@ -343,12 +373,14 @@ newtComponent run_form(newtComponent form, bool *remake)
         for (int key : kScrollKeys)
             newtFormAddHotKey(form, key);
     }
+    // A key that came in the same instant as a shrink below what the
+    // windows need goes nowhere, as keys do while the size notice stands:
+    // the screen did not show what it would answer. The library moves the
+    // focus itself (Tab, the arrows): such a move is taken back.
+    FocusKept kept(form);
     while (true) {
         newtExitStruct ended{};
         newtFormRun(form, &ended);
-        // A key that came in the same instant as a shrink below what the
-        // windows need goes nowhere, as keys do while the size notice
-        // stands: the screen did not show what it would answer.
         const bool key_with_shrink =
             ended.reason != newtExitStruct::NEWT_EXIT_TIMER && terminal_too_small_for_windows();
         if (key_with_shrink || (ended.reason == newtExitStruct::NEWT_EXIT_TIMER && terminal_size_changed()) ||
