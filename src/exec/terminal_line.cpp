@@ -25,11 +25,13 @@ struct TerminalLine {
     std::size_t shown = 0; // columns written by the last update
 };
 
-// Erases from the cursor to the end of the line (ECMA-48 EL), which every
-// terminal but a dumb one knows. Erased cells hold nothing, so a terminal
-// that rewraps its lines after a resize joins no blanks to the text; a
-// dumb terminal gets blanks instead.
-constexpr const char *kEraseToEnd = "\033[K";
+// Erases from the cursor to the end of the screen (ECMA-48 ED), which
+// every terminal but a dumb one knows: the line is the last thing shown, so
+// this erases the rest of its row and whatever rows a terminal that
+// rewraps its lines made of it when it was narrowed. Erased cells hold
+// nothing, so such a terminal joins no blanks to the text when it is
+// widened; a dumb terminal gets blanks instead.
+constexpr const char *kEraseToEnd = "\033[J";
 
 bool terminal_erases()
 {
@@ -104,8 +106,10 @@ void update_terminal_line(int percent, const char *message)
     std::size_t columns = 0;
     const std::size_t limit = terminal_columns() - 1;
     std::string line = "\r" + terminal_line_text(percent, message, limit, columns);
+    // The cursor waits at the start of the line: where a narrower terminal
+    // rewraps the line, that start is where the next update begins.
     if (terminal_line.erases)
-        line += kEraseToEnd;
+        line += kEraseToEnd + std::string("\r");
     else if (const std::size_t blank_to = std::min(terminal_line.shown, limit); blank_to > columns)
         line.append(blank_to - columns, ' ');
     terminal_line.shown = columns;

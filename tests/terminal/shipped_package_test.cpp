@@ -728,10 +728,12 @@ TEST(ShippedPackage, UnattendedRunOnATerminalShowsOneLiveProgressLine)
     shrunk.resize(40, 24);
     shrinking.open_gate("shrunk");
     ASSERT_TRUE(shrunk.wait_for(" 60% short")) << shrunk.screen();
-    // The cursor stays on the line's row: nothing wrapped.
+    // The cursor stays on the line's row: nothing wrapped. Nothing is left
+    // of the rows the terminal made of the wider update.
     EXPECT_TRUE(shrunk.wait_until([&](const std::string &) {
         return shrunk.cursor().second == shrunk.find(" 60% short").first && shrunk.cursor().first < 40;
     })) << shrunk.cursor().first << "," << shrunk.cursor().second << "\n" << shrunk.screen();
+    EXPECT_EQ(shrunk.screen().find("0000"), std::string::npos) << shrunk.screen();
     // Grown again, a terminal that rewraps its lines joins the rows the
     // shrink made of the first update: the next one erases all of that.
     shrunk.resize(80, 24);
