@@ -23,6 +23,10 @@ struct OpenWindow {
     int rows;
     bool on_screen; // its window is open (a window under another one
                     // that does not fit the screen now is left off)
+    int left = 0;   // where it was opened, as the library takes it: the
+    int top = 0;    // inside of its frame
+    int width = 0;
+    int height = 0;
 };
 
 std::vector<OpenWindow> windows;
@@ -33,18 +37,31 @@ void (*drawn_hook)(newtComponent form) = nullptr;
 // Rows a screen keeps beside a window: the header line and the help line.
 constexpr int kScreenLines = 2;
 
+// The window `window`'s grid is shown in, inside its frame: a blank
+// column and row around the grid, which is as wide as its title at least
+// (then centred in it, `indent` columns in).
+void frame_of(const OpenWindow &window, int &width, int &height, int &indent)
+{
+    int grid_width = 0;
+    int grid_height = 0;
+    newtGridGetSize(window.grid, &grid_width, &grid_height);
+    auto *begin = reinterpret_cast<SLuchar_Type *>(const_cast<char *>(window.title.data()));
+    const int title = static_cast<int>(SLsmg_strwidth(begin, begin + window.title.size())) + 2;
+    indent = std::max(0, title - grid_width) / 2;
+    width = std::max(grid_width, title) + 2;
+    height = grid_height + 2;
+}
+
 // The size of the terminal `window` needs to be drawn whole: its frame
-// (with a blank column and row inside) around its grid, and the shadow
-// below it, beside the header and the help line.
+// around it, and the shadow below it, beside the header and the help line.
 void size_needed(const OpenWindow &window, int &columns, int &rows)
 {
     int width = 0;
     int height = 0;
-    newtGridGetSize(window.grid, &width, &height);
-    auto *begin = reinterpret_cast<SLuchar_Type *>(const_cast<char *>(window.title.data()));
-    const int title = static_cast<int>(SLsmg_strwidth(begin, begin + window.title.size())) + 2;
-    columns = std::max(width, title) + 2 + 2;
-    rows = height + 2 + 2 + 1 + kScreenLines;
+    int indent = 0;
+    frame_of(window, width, height, indent);
+    columns = width + 2;
+    rows = height + 2 + 1 + kScreenLines;
 }
 
 // The same for every open window.
@@ -113,11 +130,44 @@ void wait_until_windows_fit()
     drop_pending_keys();
 }
 
+// Opens `window` where it belongs: centred on the screen, as the library
+// centres a window, or, over a window on the screen, centred on that one,
+// so that it covers the same part of it whatever the screen's size (the
+// screen's centre moves by a row against a window's as its size changes),
+// as far as it stays whole on the screen.
+void open_frame(OpenWindow &window)
+{
+    int indent = 0;
+    frame_of(window, window.width, window.height, indent);
+    int columns = 0;
+    int rows = 0;
+    newtGetScreenSize(&columns, &rows);
+    window.left = (columns - window.width) / 2;
+    window.top = (rows - window.height) / 2;
+    if (rows % 2 != 0 && window.top % 2 != 0)
+        --window.top;
+    const auto self = std::find_if(windows.begin(), windows.end(), [&](const OpenWindow &w) { return &w == &window; });
+    const auto under = std::find_if(std::make_reverse_iterator(self), windows.rend(),
+                                    [](const OpenWindow &w) { return w.on_screen; });
+    if (under != windows.rend()) {
+        const int left = under->left + (under->width - window.width) / 2;
+        const int top = under->top + (under->height - window.height + 1) / 2;
+        // Its frame, and the shadow right of and below it, between the
+        // header and the help line.
+        if (left >= 1 && left + window.width + 1 <= columns - 1 && top >= 2 && top + window.height + 1 <= rows - 2) {
+            window.left = left;
+            window.top = top;
+        }
+    }
+    newtOpenWindow(window.left, window.top, window.width, window.height, window.title.c_str());
+    newtGridPlace(window.grid, 1 + indent, 1);
+}
+
 void draw(OpenWindow &window)
 {
-    window.on_screen = true;
     drop_pending_keys();
-    newtGridWrappedWindow(window.grid, window.title.data());
+    open_frame(window);
+    window.on_screen = true;
     if (drawn_hook != nullptr)
         drawn_hook(window.form);
     newtDrawForm(window.form);

@@ -442,6 +442,35 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     shrunk.term.press("Tab");
     shrunk.term.press("Enter");
     ASSERT_TRUE(shrunk.term.wait_for("Are you sure you want to cancel?"));
+    // The question covers the same part of the window under it at every
+    // size both fit, of an odd or even number of rows or columns.
+    const auto under_question = [&] {
+        std::vector<std::string> window;
+        for (const std::string &row : shrunk.term.rows()) {
+            const std::string text = row.substr(std::min(row.find_first_not_of(' '), row.size()));
+            if (window.empty() && text.find(title) == std::string::npos)
+                continue;
+            window.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
+            if (window.size() > 1 && text.rfind("\xe2\x94\x94", 0) == 0) // its bottom corner
+                break;
+        }
+        return window;
+    };
+    std::vector<std::string> first_picture;
+    for (const auto &[columns, rows] : std::vector<std::pair<int, int>>{{100, 30}, {80, 23}, {81, 22}, {91, 25}}) {
+        SCOPED_TRACE(std::to_string(columns) + "x" + std::to_string(rows));
+        shrunk.term.resize(columns, rows);
+        // (Waited for whole: the bottom corner drawn, the picture as at the
+        // first size.)
+        EXPECT_TRUE(shrunk.term.wait_until([&](const std::string &) {
+            const std::vector<std::string> picture = under_question();
+            return static_cast<int>(shrunk.term.rows().size()) == rows && picture.size() > 10 &&
+                   picture.back().rfind("\xe2\x94\x94", 0) == 0 &&
+                   (first_picture.empty() || picture == first_picture);
+        })) << shrunk.term.screen();
+        if (first_picture.empty())
+            first_picture = under_question();
+    }
     shrunk.term.resize(90, 26);
     shrunk.term.press("Enter"); // No, the default
     ASSERT_TRUE(shrunk.term.wait_gone("Are you sure you want to cancel?"));
