@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -215,6 +216,17 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         EXPECT_EQ(host->runs(), host == &byhand ? 1 : 0) << host->name();
         EXPECT_EQ(private_dirs(*host), planted[host->name()]) << host->name();
     }
+    // Each package is checked once a play, whichever host names it first.
+    {
+        TempDir counting;
+        write_file(counting / "mktemp", "#!/bin/sh\necho made >> " + sh_quote(counting / "made") + "\nexec /usr/bin/mktemp \"$@\"\n",
+                   0755);
+        expect_rows(fleet.play({&badsum, &fresh, &older, &byhand}, {"--check"}, "",
+                               {"PATH=" + counting.path() + ":" + std::getenv("PATH")}),
+                    {{"badsum", 0, 1, mismatch}, {"fresh", 1, 0, ""}, {"older", 1, 0, ""}, {"byhand", 0, 0, ""}},
+                    "own package first");
+        EXPECT_EQ(read_file(counting / "made"), "made\nmade\n");
+    }
 
     // Installed where it can be; a failed host is never counted as changed.
     PlaybookRun first = fleet.play(hosts, {});
@@ -267,6 +279,9 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"/var/tmp/theirs", "/var/tmp/theirs belongs to uid 65534, not to root"},
              {"/var/tmp/theirs/root", "/var/tmp/theirs belongs to uid 65534, not to root"},
              {"/var/tmp/link", "/var/tmp/link is a symbolic link"},
+             {"/var/tmp/link/", "/var/tmp/link is a symbolic link"},
+             {"/var/tmp//link/.", "/var/tmp/link is a symbolic link"},
+             {"/var/tmp/theirs/../open", "/var/tmp/theirs/../open names a parent directory (..)"},
              {"/var/tmp/open", "/var/tmp/open may be written by users other than root and has no sticky bit"},
              {"/var/tmp/acl", "/var/tmp/acl may be written by users other than root and has no sticky bit "
                               "(an access ACL lets users or groups other than root write it)"},
@@ -295,6 +310,22 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
     expect_rows(fleet.play_as_documented({&unsafe}, documented), {{"unsafe", 1, 0, ""}}, "as documented");
     EXPECT_EQ(read_file(documented + "/logs/unsafe.log"), unsafe.host.log());
     EXPECT_EQ(fs::status(documented + "/logs").permissions(), fs::perms::owner_all);
+    // Any spelling of a good directory is that directory.
+    ASSERT_EQ(unsafe.run(fleet.key(), record_another_package("another package")).status, 0);
+    expect_rows(fleet.play({&unsafe}, {"-e", "tessaro_sdk_remote_dir=/var/tmp//./"}), {{"unsafe", 1, 0, ""}}, "spelt");
+    // A directory that is not the one checked (its device and inode) is
+    // not used.
+    {
+        TempDir replaced;
+        const std::string sum = shell_output("sha256sum < " + sh_quote(PACKAGE_TARBALL) + " | cut -c 1-64");
+        ProcessResult run = run_process({"sh", std::string(SOURCE_DIR) + "/deploy/ansible/roles/tessaro_sdk/files/run.sh",
+                                         PACKAGE_TARBALL, replaced.path(), name, "-i", "", sum.substr(0, 64),
+                                         replaced / "install.log", "MARKER", "0:0"});
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.err, replaced.path() + " is not the directory that was checked for root's private directory "
+                                             "(replaced since): nothing was unpacked\n");
+        EXPECT_EQ(shell_output("ls -A " + sh_quote(replaced.path())), "");
+    }
 
     // The wait for another installer runs out: nothing is left behind.
     ProcessResult holder = unsafe.run(fleet.key(), "setsid flock -o /run/kestrane-sdk-install.lock sleep 120 "
@@ -316,7 +347,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         BackgroundProcess run({"env", "PATH=" + early / "bin" + ":/usr/bin:/bin", "sh",
                                std::string(SOURCE_DIR) + "/deploy/ansible/roles/tessaro_sdk/files/run.sh",
                                early / "package.tar.gz", early.path(), name, "-i", "", std::string(64, 'a'),
-                               early / "install.log", "MARKER"});
+                               early / "install.log", "MARKER", "0:0"});
         ASSERT_TRUE(eventually([&] { return fs::exists(early / "checking"); }));
         ASSERT_EQ(kill(-run.pid(), SIGTERM), 0);
         ProcessResult stopped_early = run.wait();
@@ -391,6 +422,7 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         {"critical", gpg + "-u release@tessaro.example --sig-notation '!build@tessaro.example=1' -a -b " + sums},
         {"twosigs", gpg + "-u release@tessaro.example -u other@tessaro.example -a -b " + sums},
         {"sha1", gpg + "--digest-algo SHA1 -u release@tessaro.example -a -b " + sums},
+        {"md5", gpg + "--allow-weak-digest-algos --digest-algo MD5 -u rsa@tessaro.example -a -b " + sums},
         {"rsa", gpg + "-u rsa@tessaro.example -a -b " + sums},
         {"good", gpg + "-u release@tessaro.example -a -b " + sums}};
     for (const auto &[kind, make] : kinds) {
@@ -403,7 +435,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
           "sed 's/^:-----/-----/' " + sh_quote(gnupg.path()) + "/openpgp-revocs.d/$fpr.rev | " + gpg + "--import\n");
     for (const char *who : {"release", "other", "old", "revoked", "rsa"})
         shell(gpg + "--armor --export " + who + "@tessaro.example > " + who + ".asc");
-    shell(gpg + "--armor --export release@tessaro.example other@tessaro.example > two.asc");
+    shell(gpg + "--armor --export release@tessaro.example other@tessaro.example > two.asc\n"
+                "cat other.asc release.asc > other-release.asc\ncat release.asc other.asc > release-other.asc");
     const std::string fingerprints = shell_output(
         "GNUPGHOME=" + sh_quote(gnupg.path()) + " gpg --batch --with-colons --list-keys release@tessaro.example "
         "other@tessaro.example | awk -F: '/^pub/ { p = 1; next } p && /^fpr/ { print $10; p = 0 }' | paste -s -d ' ' - | "
@@ -422,11 +455,18 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"revoked", "revoked.asc", ".asc was made by the key of " + (signing / "revoked.asc") + ", which was revoked"},
              {"future", "release.asc", ".asc is dated in the future ("},
              {"sha1", "release.asc", ".asc was made with a weak hash (MD5, SHA-1 or RIPEMD-160): sign with SHA-256 or stronger"},
+             {"md5", "rsa.asc", ".asc was made with a weak hash (MD5, SHA-1 or RIPEMD-160): sign with SHA-256 or stronger"},
              {"critical", "release.asc", ".asc carries a critical part that gpgv does not know (a critical notation, say)"},
              {"twosigs", "release.asc", ".asc holds 2 signatures: it must hold one, by the key of " + (signing / "release.asc")},
              {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
              {"good", "two.asc", "the signing key " + (signing / "two.asc") + " holds 2 keys (" +
                                      fingerprints.substr(0, fingerprints.size() - 1) + "): pin exactly one"},
+             // (Two armour blocks: every one is read, in either order.)
+             {"good", "release-other.asc", "the signing key " + (signing / "release-other.asc") + " holds 2 keys (" +
+                                               fingerprints.substr(0, fingerprints.size() - 1) + "): pin exactly one"},
+             {"good", "other-release.asc", "the signing key " + (signing / "other-release.asc") + " holds 2 keys (" +
+                                               fingerprints.substr(42, 40) + ", " + fingerprints.substr(0, 40) +
+                                               "): pin exactly one"},
              {"otherversion", "release.asc", "the signed checksum file " + (signing / (std::string("otherversion") + "/" + sums)) +
                                                  " is for another package (old.tar.gz): nothing was done on stopped"}}) {
         expect_rows(fleet.play({&signed_host}, {"-e", "tessaro_sdk_package=" + (signing / (std::string(kind) + "/" + tarball)), "-e",
@@ -480,7 +520,78 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
             << swapped.output();
         EXPECT_EQ(read_file(signed_host.host.installed_file(kSdk + "/doc/README")).find("look-alike"), std::string::npos);
     }
-    EXPECT_EQ(shell_output("ls -d ${TMPDIR:-/tmp}/tessaro-sdk-package.* 2>/dev/null"), "");
+    EXPECT_EQ(shell_output("ls -A " + sh_quote(fleet.tmp())), "");
+
+    // The controller's private copy is made only where nobody else can
+    // change it; a checksum file not as sha256sum writes it is named for
+    // what it is.
+    {
+        TempDir controller;
+        const std::string verify = std::string(SOURCE_DIR) + "/deploy/ansible/roles/tessaro_sdk/files/verify.sh";
+        auto refusal = [&](const std::string &tmpdir, const std::string &package) {
+            const std::string out = run_process({"sh", verify, package}, "", {"TMPDIR=" + tmpdir}).out;
+            const std::size_t at = out.find("refusal=");
+            return at == std::string::npos ? std::string() : out.substr(at + 8, out.find('\n', at) - at - 8);
+        };
+        fs::create_directories(controller / "theirs");
+        ASSERT_EQ(lchown((controller / "theirs").c_str(), 65534, 65534), 0);
+        fs::create_directories(controller / "open");
+        ASSERT_EQ(chmod((controller / "open").c_str(), 0777), 0);
+        fs::create_directories(controller / "sticky/dir");
+        ASSERT_EQ(chmod((controller / "sticky").c_str(), 01777), 0);
+        ASSERT_EQ(symlink("dir", (controller / "sticky/link").c_str()), 0);
+        ASSERT_EQ(lchown((controller / "sticky/link").c_str(), 65534, 65534), 0);
+        const std::string cannot = "the controller's TMPDIR ";
+        for (const auto &[tmpdir, why] : std::vector<std::pair<std::string, std::string>>{
+                 {controller / "theirs", controller / "theirs belongs to uid 65534, neither to root nor to uid 0"},
+                 {controller / "open", controller / "open may be written by other users and has no sticky bit (every user may write it)"},
+                 {controller / "sticky/link/", controller / "sticky/link belongs to uid 65534, neither to root nor to uid 0"},
+                 {controller / "sticky/dir/", ""}}) {
+            SCOPED_TRACE(tmpdir);
+            const std::string said = refusal(tmpdir, PACKAGE_TARBALL);
+            EXPECT_EQ(said, why.empty() ? "" : cannot + tmpdir.substr(0, tmpdir.find_last_not_of('/') + 1) +
+                                                   " cannot hold the private copy of the package: " + why +
+                                                   " (set TMPDIR to a directory that only you or root may change)");
+        }
+        EXPECT_EQ(shell_output("find " + sh_quote(controller / "theirs") + " " + sh_quote(controller / "open") + " -mindepth 1"), "");
+        // A full TMPDIR is the controller's to mend.
+        fs::create_directories(controller / "full");
+        const std::string full = run_process({"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=256k tmpfs " +
+                                              sh_quote(controller / "full") + " && TMPDIR=" + sh_quote(controller / "full") +
+                                              " sh " + sh_quote(verify) + " " + sh_quote(PACKAGE_TARBALL)}).out;
+        EXPECT_NE(full.find("refusal=" + std::string(PACKAGE_TARBALL) + " cannot be copied into the controller's private "
+                            "directory "), std::string::npos) << full;
+        EXPECT_NE(full.find(" (No space left on device): free space in " + controller / "full" +
+                            ", or set TMPDIR to another directory\n"), std::string::npos) << full;
+        const std::string sum = shell_output("sha256sum < " + sh_quote(PACKAGE_TARBALL) + " | cut -c 1-64").substr(0, 64);
+        const std::string entry = sum + "  " + name + ".tar.gz";
+        for (const auto &[sums, why] : std::vector<std::pair<std::string, std::string>>{
+                 {entry + " extra\n", "is not as sha256sum writes it (the SHA-256 sum, two characters, the package's name, "
+                                      "and nothing else)"},
+                 {entry + "\n" + entry + "\n", "holds 2 lines: it must hold one, the package's entry, as sha256sum writes it"},
+                 {entry, "does not end its line: it must be as sha256sum writes it"},
+                 {"", "is empty"}}) {
+            SCOPED_TRACE(why);
+            TempDir row;
+            fs::copy_file(PACKAGE_TARBALL, row / (name + ".tar.gz"));
+            write_file(row / (name + ".tar.gz.sha256"), sums);
+            EXPECT_EQ(refusal(controller / "sticky/dir", row / (name + ".tar.gz")),
+                      "the checksum file " + row / (name + ".tar.gz.sha256") + " " + why);
+        }
+        // What a play that was stopped left (its process gone) goes with
+        // the next check; another user's, and a running play's, stay.
+        const std::string mine = controller / "sticky/dir";
+        const std::string self = shell_output("echo $PPID-$(sed 's/.*) //' /proc/$PPID/stat | cut -d ' ' -f 20)");
+        for (const std::string &left : std::vector<std::string>{"tessaro-sdk-package.999999-1.Abandoned0", "tessaro-sdk-package.1-1.Abandoned1",
+                                         "tessaro-sdk-package.999998-1.NotMine000",
+                                         "tessaro-sdk-package." + self.substr(0, self.size() - 1) + ".Running000"})
+            fs::create_directories(mine + "/" + left);
+        ASSERT_EQ(lchown((mine + "/tessaro-sdk-package.999998-1.NotMine000").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(refusal(mine, PACKAGE_TARBALL), "");
+        EXPECT_EQ(shell_output("ls -A " + sh_quote(mine) + " | grep -E 'Abandoned|NotMine|Running' | LC_ALL=C sort"),
+                  shell_output("printf '%s\\n' tessaro-sdk-package.999998-1.NotMine000 tessaro-sdk-package." +
+                               self.substr(0, self.size() - 1) + ".Running000 | LC_ALL=C sort"));
+    }
 
     // Again: the installed hosts run nothing, the failed ones fail the same
     // way.
@@ -610,6 +721,9 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         const std::string run_log = read_file(fleet.logs() + "/fresh.log");
         EXPECT_EQ(fresh.host.log().substr(fresh.host.log().size() - run_log.size()), run_log);
         EXPECT_EQ(run_log.find("Installer started."), run_log.rfind("Installer started."));
+        // It starts where this run's part of the log starts, with its first
+        // entry's time stamp, not a byte of the last run's.
+        EXPECT_TRUE(!run_log.empty() && std::isdigit(static_cast<unsigned char>(run_log.front()))) << run_log;
         EXPECT_EQ(run_log.find(" --force ") != std::string::npos, row.passed) << run_log;
         EXPECT_EQ(record_of(fresh), "package " + identity);
     }

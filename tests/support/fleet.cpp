@@ -126,6 +126,8 @@ Fleet::Fleet()
     run_process({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key()});
     std::filesystem::copy_file(key() + ".pub", keys());
     std::filesystem::create_directories(logs());
+    std::filesystem::create_directories(tmp());
+    std::filesystem::permissions(tmp(), std::filesystem::perms::owner_all);
 }
 
 namespace {
@@ -163,13 +165,13 @@ PlaybookRun Fleet::play_as_documented(const std::vector<TestHost *> &hosts, std:
                               "tessaro_sdk_package=" + std::string(PACKAGE_TARBALL)},
                              where,
                              {"ANSIBLE_HOST_KEY_CHECKING=False", "ANSIBLE_NOCOLOR=1", "ANSIBLE_HOME=" + dir_ / "ansible",
-                              "ANSIBLE_LOCAL_TEMP=" + dir_ / "ansible-tmp"});
+                              "ANSIBLE_LOCAL_TEMP=" + dir_ / "ansible-tmp", "TMPDIR=" + tmp()});
     read_recap(run);
     return run;
 }
 
 PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra,
-                        const std::string &cwd) const
+                        const std::string &cwd, const std::vector<std::string> &env) const
 {
     std::string inventory = "[all:vars]\ntessaro_sdk_package=" + std::string(PACKAGE_TARBALL) + "\n[hosts]\n";
     for (const TestHost *host : hosts)
@@ -182,14 +184,15 @@ PlaybookRun Fleet::play(const std::vector<TestHost *> &hosts, const std::vector<
     PlaybookRun run;
     // The shipped settings (forks, pipelining, one ssh connection per
     // host); the hosts' keys are the test's own.
-    run.result = run_process(argv, cwd,
-                             {"ANSIBLE_CONFIG=" + std::string(SOURCE_DIR) + "/deploy/ansible/ansible.cfg",
+    std::vector<std::string> settings = {"ANSIBLE_CONFIG=" + std::string(SOURCE_DIR) + "/deploy/ansible/ansible.cfg",
                               "ANSIBLE_HOST_KEY_CHECKING=False", "ANSIBLE_NOCOLOR=1", "ANSIBLE_FORCE_COLOR=0",
                               "ANSIBLE_HOME=" + dir_ / "ansible", "ANSIBLE_LOCAL_TEMP=" + dir_ / "ansible-tmp",
                               "ANSIBLE_RETRY_FILES_ENABLED=False",
                               "ANSIBLE_SSH_ARGS=-o ControlMaster=auto -o ControlPersist=60s "
                               "-o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
-                              "-o ConnectTimeout=20 -o BatchMode=yes"});
+                              "-o ConnectTimeout=20 -o BatchMode=yes", "TMPDIR=" + tmp()};
+    settings.insert(settings.end(), env.begin(), env.end());
+    run.result = run_process(argv, cwd, settings);
     read_recap(run);
     return run;
 }

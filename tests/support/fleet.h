@@ -75,12 +75,14 @@ public:
     std::string key() const { return dir_ / "id_ed25519"; }
     std::string keys() const { return dir_ / "authorized_keys"; }
     std::string logs() const { return dir_ / "logs"; }
+    // The controller's TMPDIR in every play: the test's own.
+    std::string tmp() const { return dir_ / "tmp"; }
 
     // Runs the playbook with the settings that ship beside it, the package
     // of this build as every host's (a host's own vars may name another),
     // from `cwd` (default: the test's directory).
     PlaybookRun play(const std::vector<TestHost *> &hosts, const std::vector<std::string> &extra,
-                     const std::string &cwd = "") const;
+                     const std::string &cwd = "", const std::vector<std::string> &env = {}) const;
 
     // Runs the README's command as it is written, in a copy of the
     // playbook's directory (its own ansible.cfg, logs/ beside it): only the

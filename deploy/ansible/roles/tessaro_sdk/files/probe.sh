@@ -23,6 +23,9 @@
 #   changed    the installed files that differ: "PATH (missing|mode|content)"
 #   kept       configuration files the administrator changed, which stay
 #   unsafe     why PARENT cannot hold root's private directory
+#   dir        PARENT as the checks took it, and the run must: one spelling
+#              of it, whatever slashes and "." it was given with
+#   dirid      that directory's device and inode
 set -u
 state=$1
 identity=$2
@@ -52,8 +55,13 @@ acl_mark() {
 }
 untrusted() {
     case $1 in
+        *"
+"*) echo "the directory's name holds a line break"; return ;;
         /*) ;;
         *) echo "$1 is not an absolute path"; return ;;
+    esac
+    case /$1/ in
+        */../*) echo "$1 names a parent directory (..): name the directory itself"; return ;;
     esac
     if [ -L "$1" ]; then
         echo "$1 is a symbolic link"
@@ -97,6 +105,16 @@ EOF
 # that was killed outright left goes, once it is a minute old (only from a
 # directory that nobody but root can change); so does what earlier
 # versions of the role left (their fixed directory and record).
+# PARENT in one spelling: without "." parts, doubled or trailing slashes,
+# so that "dir/" is looked at as "dir" is (a link is tested as itself, not
+# through its target).
+case $parent in
+    *"
+"*) ;;
+    /*) parent=$(printf '%s\n' "$parent" | awk -F/ '
+            { for (i = 1; i <= NF; i++) if ($i != "" && $i != ".") out = out "/" $i }
+            END { print (out == "" ? "/" : out) }') ;;
+esac
 unsafe=$(untrusted "$parent")
 if [ "$mode" = run ] && [ -z "$unsafe" ] && command -v flock >/dev/null 2>&1; then
     find "$parent" -mindepth 1 -maxdepth 1 -type d -user root -name 'tessaro-sdk.??????????' -mmin +1 \
@@ -206,5 +224,9 @@ fi
 echo "verb=$verb"
 if [ "$verb" != none ]; then
     echo "unsafe=$unsafe"
+    if [ -z "$unsafe" ]; then
+        echo "dir=$parent"
+        echo "dirid=$(stat -c '%d:%i' -- "$parent")"
+    fi
 fi
 exit 0

@@ -6,15 +6,18 @@
 
 # Installs, upgrades, repairs or removes the SDK with the package TARBALL,
 # which the role has just copied into root's own temporary directory:
-#   run.sh TARBALL PARENT NAME OPTION FORCE SUM LOG MARKER
+#   run.sh TARBALL PARENT NAME OPTION FORCE SUM LOG MARKER PARENTID
 # Checks the package against its checksum SUM, unpacks it into a private
 # directory it makes in PARENT, runs its installer there (OPTION -i or -r,
 # FORCE -f or empty), prints the installer's output, MARKER and this run's
 # part of the installer log LOG, and removes the directory on every way out
 # it can see. A run killed outright leaves it to a later run's probe: the
 # lock this run holds on it tells that nobody uses it any more.
+# PARENT is the directory the probe checked, as it named it, and PARENTID
+# its device and inode then: a PARENT that is no longer that directory is
+# not used.
 # Ends with the installer's status; 3 when the package does not match SUM or
-# cannot be unpacked; 75 when another installer held the host (the role
+# cannot be unpacked, or PARENT is not the directory checked; 75 when another installer held the host (the role
 # tries again, with a new copy); 126 when PARENT does not let programs run;
 # 128+N when stopped by signal N (the installer is stopped first).
 set -u
@@ -26,6 +29,7 @@ force=$5
 sum=$6
 log=$7
 marker=$8
+parent_id=$9
 
 dir=
 installer=
@@ -60,6 +64,10 @@ if [ "$(sha256sum < "$tarball" | cut -d ' ' -f 1)" != "$sum" ]; then
     exit 3
 fi
 phase="unpacking the package"
+if [ -L "$parent" ] || [ "$(stat -c '%d:%i' -- "$parent" 2>/dev/null)" != "$parent_id" ]; then
+    echo "$parent is not the directory that was checked for root's private directory (replaced since): nothing was unpacked" >&2
+    exit 3
+fi
 dir=$(mktemp -d "$parent/tessaro-sdk.XXXXXXXXXX") || exit 1
 if command -v flock >/dev/null 2>&1; then
     exec 9< "$dir"

@@ -34,19 +34,164 @@ key=${2:-}
 sums=$tarball.sha256
 signature=$sums.asc
 
+# Each line said is kept for the play's other hosts too (see below), once
+# all of them could be kept.
+work=
+unkept=
+say() {
+    printf '%s\n' "$1"
+    if [ -n "$work" ]; then
+        printf '%s\n' "$1" >> "$work/lines.new" 2>/dev/null || unkept=1
+    fi
+}
+keep() {
+    if [ -n "$work" ] && [ -z "$unkept" ]; then
+        mv -- "$work/lines.new" "$work/lines" 2>/dev/null
+    fi
+}
 refuse() {
-    echo "refusal=$*"
+    say "refusal=$*"
+    keep
     exit 0
 }
-if ! work=$(mktemp -d "${TMPDIR:-/tmp}/tessaro-sdk-package.XXXXXXXXXX"); then
-    echo "refusal=no private directory on the controller for checking $tarball"
-    exit 0
+me=$(id -u)
+
+# Why the private directory must not be made in $1 (nothing when it may):
+# it, every directory above it and where it leads must be root's or this
+# user's, and none of them writable by another user (through its group or
+# others bits, or an ACL) without the sticky bit; otherwise that user could
+# swap the fresh directory, or what is copied into it, for their own.
+untrusted() {
+    case $1 in
+        *"
+"*) echo "its name holds a line break"; return ;;
+        /*) ;;
+        *) echo "it is not an absolute path"; return ;;
+    esac
+    case /$1/ in
+        */../*) echo "it names a parent directory (..)"; return ;;
+    esac
+    [ -d "$1" ] || { echo "it is not a directory"; return; }
+    for path in "$1" "$(readlink -f -- "$1")"; do
+        while :; do
+            read -r owner group perm <<EOF
+$(stat -c '%u %g %a' -- "$path")
+EOF
+            if [ "$owner" != 0 ] && [ "$owner" != "$me" ]; then
+                echo "$path belongs to uid $owner, neither to root nor to uid $me"
+                return
+            fi
+            # (The group bits of a directory with an access ACL are its mask.)
+            if [ ! -L "$path" ] && [ $((0$perm & 01000)) -eq 0 ] && [ $((0$perm & 022)) -ne 0 ]; then
+                # shellcheck disable=SC2012 # only its mode string is read
+                if [ $((0$perm & 02)) -ne 0 ]; then
+                    how="every user may write it"
+                elif [ "$(ls -ld -- "$path" 2>/dev/null | cut -c 11)" = + ]; then
+                    how="an access ACL lets other users or groups write it"
+                else
+                    how="its group, gid $group, may write it"
+                fi
+                echo "$path may be written by other users and has no sticky bit ($how)"
+                return
+            fi
+            [ "$path" = / ] && break
+            path=$(dirname -- "$path")
+        done
+    done
+}
+# TMPDIR in one spelling: without "." parts, doubled or trailing slashes,
+# so that a link is looked at as itself, not through its target.
+temporary=${TMPDIR:-/tmp}
+case $temporary in
+    *"
+"*) ;;
+    /*) temporary=$(printf '%s\n' "$temporary" | awk -F/ '
+            { for (i = 1; i <= NF; i++) if ($i != "" && $i != ".") out = out "/" $i }
+            END { print (out == "" ? "/" : out) }') ;;
+esac
+why=$(untrusted "$temporary")
+if [ -n "$why" ]; then
+    refuse "the controller's TMPDIR $temporary cannot hold the private copy of the package: $why (set TMPDIR to a directory that only you or root may change)"
 fi
-echo "dir=$work"
+temporary=$(readlink -f -- "$temporary")
+
+# Where /proc tells, the private directory's name holds the process of the
+# play that checks (its number and start time): the outermost process above
+# this one that runs what the first one that is no shell runs (the play's
+# workers are copies of it). A directory of this user's of that name whose
+# play has ended is what an interrupted play left: it goes.
+stat_field() {
+    sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d ' ' -f "$2"
+}
+command_of() {
+    tr '\0' ' ' < "/proc/$1/cmdline" 2>/dev/null
+}
+play=
+if [ -r /proc/self/stat ]; then
+    p=$(stat_field $$ 2)
+    while [ "${p:-0}" -gt 1 ]; do
+        case $(command_of "$p") in
+            'sh '* | '/bin/sh '* | 'bash '* | '/bin/bash '* | 'dash '* | '/bin/dash '*) p=$(stat_field "$p" 2) ;;
+            *) break ;;
+        esac
+    done
+    if [ "${p:-0}" -gt 1 ]; then
+        runs=$(command_of "$p")
+        while q=$(stat_field "$p" 2) && [ "${q:-0}" -gt 1 ] && [ "$(command_of "$q")" = "$runs" ]; do
+            p=$q
+        done
+        play=$p-$(stat_field "$p" 20)
+    fi
+    for left in "$temporary"/tessaro-sdk-package.*-*.??????????; do
+        if [ ! -d "$left" ] || [ -L "$left" ] || [ "$(stat -c %u -- "$left")" != "$me" ]; then
+            continue
+        fi
+        id=${left##*/tessaro-sdk-package.}
+        id=${id%.*}
+        case ${id%%-*}.${id#*-} in
+            *[!0-9.]* | .* | *.) continue ;;
+        esac
+        [ "$(stat_field "${id%%-*}" 20)" = "${id#*-}" ] || rm -rf -- "$left"
+    done
+fi
+
+# One check for each package and key in a play: a host that names what an
+# earlier host of the play named gets that check's lines, kept in its
+# private directory. (Checks of one play wait for each other, at most two
+# minutes: the controller's temporary directory is locked meanwhile.)
+checked=$tarball
+[ -n "$key" ] && checked="$tarball $key"
+if [ -n "$play" ] && command -v flock >/dev/null 2>&1 && exec 8< "$temporary"; then
+    flock -w 120 8
+    for earlier in "$temporary/tessaro-sdk-package.$play".??????????; do
+        if [ -d "$earlier" ] && [ ! -L "$earlier" ] && [ "$(stat -c %u -- "$earlier")" = "$me" ] &&
+            [ -f "$earlier/lines" ] && [ "$(cat -- "$earlier/checked" 2>/dev/null)" = "$checked" ]; then
+            cat -- "$earlier/lines"
+            exit 0
+        fi
+    done
+fi
+
+if ! work=$(mktemp -d "$temporary/tessaro-sdk-package.${play:+$play.}XXXXXXXXXX"); then
+    work=
+    refuse "no private directory on the controller for checking $tarball"
+fi
 chmod 0700 "$work"
-# Each file is read once, here; nothing below reads the originals.
-cp -- "$tarball" "$work/package.tar.gz" 2>/dev/null || refuse "$tarball cannot be read"
-cp -- "$sums" "$work/sums" 2>/dev/null || refuse "$tarball does not match its checksum file $sums (missing, unreadable or for another package)"
+printf '%s\n' "$checked" > "$work/checked" 2>/dev/null || unkept=1
+say "dir=$work"
+# Each file is read once, here; nothing below reads the originals. A copy
+# that fails where the original reads (TMPDIR full, say) is the
+# controller's to mend, not the package's.
+copy() {
+    if ! said=$(cp -- "$1" "$work/$2" 2>&1); then
+        if [ -f "$1" ] && dd if="$1" of=/dev/null bs=1 count=1 2>/dev/null; then
+            refuse "$1 cannot be copied into the controller's private directory $work (${said##*: }): free space in ${TMPDIR:-/tmp}, or set TMPDIR to another directory"
+        fi
+        return 1
+    fi
+}
+copy "$tarball" package.tar.gz || refuse "$tarball cannot be read"
+copy "$sums" sums || refuse "$tarball does not match its checksum file $sums (missing, unreadable or for another package)"
 
 if [ -n "$key" ]; then
     if ! tr -d '\r' < "$key" > "$work/key.asc" 2>/dev/null || ! grep -q '^-----BEGIN PGP PUBLIC KEY BLOCK-----$' "$work/key.asc"; then
@@ -55,10 +200,24 @@ if [ -n "$key" ]; then
     [ -e "$signature" ] || refuse "$tarball is not signed: $signature is missing"
     cp -- "$signature" "$work/signature" 2>/dev/null || refuse "the signature $signature cannot be read"
     [ -s "$work/signature" ] || refuse "the signature $signature is empty"
-    # gpgv takes a keyring, not armour: the first armour block's base64
-    # lines, decoded.
-    sed -n '/^-----BEGIN PGP PUBLIC KEY BLOCK-----$/,/^-----END PGP PUBLIC KEY BLOCK-----$/p' "$work/key.asc" |
-        sed '1,/^$/d; /^=....$/d; /^-----END/d' | base64 -d > "$work/keyring" 2>/dev/null
+    # gpgv takes a keyring, not armour: every armour block's base64 lines
+    # (after its header lines, before its checksum), each block decoded on
+    # its own, one after the other. A key in any block counts, as gpg
+    # --import would take it.
+    : > "$work/keyring"
+    awk -v out="$work/block." '
+        /^-----BEGIN PGP PUBLIC KEY BLOCK-----$/ { n++; body = 0; inside = 1; next }
+        /^-----END PGP PUBLIC KEY BLOCK-----$/ { inside = 0; next }
+        inside && !body { if ($0 == "") body = 1; next }
+        inside && /^=....$/ { next }
+        inside { print > (out n) }
+        END { print n + 0 }' "$work/key.asc" > "$work/blocks"
+    block=1
+    while [ "$block" -le "$(cat "$work/blocks")" ]; do
+        base64 -d < "$work/block.$block" >> "$work/keyring" 2>/dev/null || : > "$work/keyring.bad"
+        block=$((block + 1))
+    done
+    [ -e "$work/keyring.bad" ] && : > "$work/keyring"
     # Its packets: a public key starts it, and exactly one primary key may
     # be in it (another would be trusted as much). Prints the fingerprint
     # of each primary key, or "bad" for a keyring that does not parse.
@@ -123,6 +282,8 @@ bad"*) refuse "the signing key $key is not an ASCII-armoured OpenPGP public key 
         refuse "the signature $signature has expired"
     elif has BADSIG; then
         refuse "the signature $signature does not match $sums (changed after it was signed, or the signature of another file)"
+    elif printf '%s\n' "$status" | awk '$2 == "ERRSIG" && ($5 == 1 || $5 == 2 || $5 == 3) { found = 1 } END { exit !found }'; then
+        refuse "the signature $signature was made with a weak hash (MD5, SHA-1 or RIPEMD-160): sign with SHA-256 or stronger"
     elif [ "$(printf '%s\n' "$status" | awk '$2 == "ERRSIG" { print $8 }')" = 125 ]; then
         refuse "$signature was made by a subkey of $key that may not sign"
     elif has NO_PUBKEY; then
@@ -154,7 +315,16 @@ fi
 line=$(head -n 1 "$work/sums")
 sum=$(printf '%s\n' "$line" | sed -n 's/^\([0-9a-f]\{64\}\) [ *]\(\.\/\)\{0,1\}\([^/]*\.tar\.gz\)$/\1/p')
 named=$(printf '%s\n' "$line" | sed -n 's/^\([0-9a-f]\{64\}\) [ *]\(\.\/\)\{0,1\}\([^/]*\.tar\.gz\)$/\3/p')
-if [ -z "$sum" ] || [ "$(wc -l < "$work/sums")" -ne 1 ] || [ "$(sha256sum < "$work/package.tar.gz" | cut -d ' ' -f 1)" != "$sum" ]; then
+entries=$(grep -c '' "$work/sums")
+if [ ! -s "$work/sums" ]; then
+    refuse "the checksum file $sums is empty"
+elif [ "$entries" -gt 1 ]; then
+    refuse "the checksum file $sums holds $entries lines: it must hold one, the package's entry, as sha256sum writes it"
+elif [ -z "$sum" ]; then
+    refuse "the checksum file $sums is not as sha256sum writes it (the SHA-256 sum, two characters, the package's name, and nothing else)"
+elif [ "$(tail -c 1 "$work/sums" | od -An -tx1 | tr -d ' ')" != 0a ]; then
+    refuse "the checksum file $sums does not end its line: it must be as sha256sum writes it"
+elif [ "$(sha256sum < "$work/package.tar.gz" | cut -d ' ' -f 1)" != "$sum" ]; then
     refuse "$tarball does not match its checksum file $sums (missing, unreadable or for another package)"
 fi
 # The package's own name: its identity's, which is its top directory.
@@ -167,8 +337,9 @@ fi
 if [ -n "$key" ] && [ "$named" != "$name.tar.gz" ]; then
     refuse "the signed checksum file $sums is for another package ($named)"
 fi
-echo "package=$work/package.tar.gz"
-echo "sum=$sum"
-echo "name=$name"
-echo "identity=$identity"
+say "package=$work/package.tar.gz"
+say "sum=$sum"
+say "name=$name"
+say "identity=$identity"
+keep
 exit 0
