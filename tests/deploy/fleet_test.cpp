@@ -521,6 +521,13 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
         EXPECT_EQ(read_file(signed_host.host.installed_file(kSdk + "/doc/README")).find("look-alike"), std::string::npos);
     }
     EXPECT_EQ(shell_output("ls -A " + sh_quote(fleet.tmp())), "");
+    // A play whose hosts are all unreachable ends before it can remove its
+    // copy: the next play's check does.
+    PlaybookRun unreachable = fleet.play({&signed_host}, {"-e", "ansible_port=1"});
+    ASSERT_EQ(unreachable.recap["stopped"].unreachable, 1) << unreachable.output();
+    EXPECT_NE(shell_output("ls -A " + sh_quote(fleet.tmp())), "");
+    expect_rows(fleet.play({&signed_host}, {"--check"}), {{"stopped", 0, 0, ""}}, "after the unreachable");
+    EXPECT_EQ(shell_output("ls -A " + sh_quote(fleet.tmp())), "");
 
     // The controller's private copy is made only where nobody else can
     // change it; a checksum file not as sha256sum writes it is named for
