@@ -30,6 +30,8 @@ trap 'rm -f "$tmp"' EXIT
 git -C "$src" archive --format=tar --prefix="$name/" "$commit" | gzip -n -9 > "$tmp"
 # A signature of an earlier checksum file would not be of this one.
 rm -f "$out/$name.tar.gz.sha256.asc"
+# Read by anyone, as the package beside it (mktemp made it for its owner).
+chmod 0644 "$tmp"
 mv "$tmp" "$out/$name.tar.gz"
 (cd "$out" && sha256sum "$name.tar.gz" > "$name.tar.gz.sha256")
 echo "sources: $out/$name.tar.gz (commit $commit)"

@@ -298,6 +298,8 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     EXPECT_NE(source_entries.find("tessaro-src/CMakeLists.txt\n"), std::string::npos) << source_entries.substr(0, 400);
     EXPECT_EQ(shell_output("tar -tzf " + sh_quote(sources / "tessaro-src.tar.gz") + " | grep -cv '^tessaro-src/'"),
               "0\n");
+    // Anyone may read it, as the package beside it.
+    EXPECT_EQ(std::filesystem::status(sources / "tessaro-src.tar.gz").permissions(), std::filesystem::perms(0644));
     // The README's way to ask which glibc the installer holds answers it.
     ProcessResult which_glibc = run_process({"sh", "-ec", block_with("select(.name == \"glibc\")")}, bare.root());
     EXPECT_EQ(which_glibc.out, shell_output("dpkg-query -W -f='${source:Version}\\n' libc6-dev")) << which_glibc.err;
