@@ -122,5 +122,18 @@ void usage(int errCode)
 void report_ver()
 {
     std::fprintf(stderr, _("%s installation %s\n"), PRODUCT_NAME, PRODUCT_VERSION);
+    // The notices of the libraries linked into this one program, as their
+    // licences ask of a program that shows its own, and where their
+    // licences are.
+    std::fputs(_("It holds code of these libraries, linked in:\n"
+                 "  the GNU C Library: Copyright (C) 1991-2015 Free Software Foundation, Inc.; LGPL-2.1-or-later\n"
+                 "  the GCC runtime libraries: Copyright (C) 1986-2019 Free Software Foundation, Inc.;\n"
+                 "    GPL-3.0-or-later WITH GCC-exception-3.1\n"
+                 "  newt: Copyright (C) 1996-2016 Red Hat, Inc.; LGPL-2.0-only\n"
+                 "  S-Lang: Copyright (C) 1995-2011 John E. Davis; GPL-2.0-or-later\n"
+                 "  popt: Copyright (c) 1998 Red Hat Software; MIT\n"
+                 "Their copyright notices and licences in full, and where their sources are:\n"
+                 "THIRD-PARTY-NOTICES in the package.\n"),
+               stderr);
     std::exit(0);
 }

@@ -213,9 +213,16 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
                     args.push_back(word);
                 ProcessResult r = unpacked.pkg.run(args);
                 EXPECT_EQ(r.status, 0) << r.err;
-                if (args == std::vector<std::string>{"-v"})
-                    EXPECT_EQ(r.err, "Tessaro Virtualization SDK installation 3.1.0.412\n");
-                else
+                if (args == std::vector<std::string>{"-v"}) {
+                    // The version, then the linked libraries' notices and
+                    // where their licences are: a file the package holds.
+                    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), "Tessaro Virtualization SDK installation 3.1.0.412\n");
+                    for (const char *notice : {"newt: Copyright (C) 1996-2016 Red Hat, Inc.; LGPL-2.0-only\n",
+                                               "S-Lang: Copyright (C) 1995-2011 John E. Davis; GPL-2.0-or-later\n",
+                                               "\nTHIRD-PARTY-NOTICES in the package.\n"})
+                        EXPECT_NE(r.err.find(notice), std::string::npos) << r.err;
+                    EXPECT_TRUE(std::filesystem::exists(unpacked.pkg.root() + "/THIRD-PARTY-NOTICES"));
+                } else
                     EXPECT_EQ(unpacked.pkg.sdk_installed(), args == std::vector<std::string>{"-i"});
             } else if (command->rfind("man ", 0) == 0) {
                 ProcessResult page = run_process({"sh", "-c", "MANPAGER=cat MANWIDTH=80 " + *command}, unpacked.pkg.root());
