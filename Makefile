@@ -64,7 +64,11 @@ build: $(BUILD)/build.ninja
 # SIGN_KEY=<fingerprint>, both signed (the checksum files' signatures, and
 # the public key for the download page).
 package: build-deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) --target sdk_package
+	@# The linked libraries' sources beside the package, where this host can
+	@# fetch them (the written offer in the package stands for them always).
+	sh packaging/source-apt.sh $(CURDIR)/$(BUILD)/apt || true
+	APT_CONFIG=$(CURDIR)/$(BUILD)/apt/apt.conf SOURCES_DIR=$(CURDIR)/$(BUILD)/third-party-sources \
+		cmake --build $(BUILD) --target sdk_package
 	sh packaging/make-source.sh . tessaro-virtualization-sdk-$(VERSION)-src $(BUILD)
 	@# (Built from a source tarball, there is no source tarball to sign.)
 	@set -e; cd $(BUILD); for kind in x86_64 src; do \
@@ -135,6 +139,7 @@ lint: build
 	shellcheck .ci/run tests/support/sandbox.sh tests/support/with-sdk-installed.sh tests/support/test-host.sh tests/support/bare-root.sh \
 		tests/support/machine.sh tests/support/machine-init.sh tests/support/machine-initrd.sh tests/support/machine-systemd.sh tests/support/power-cut.sh tests/support/power-cut-campaign.sh \
 		packaging/make-package.sh packaging/sign-package.sh packaging/third-party.sh packaging/bill-of-materials.sh \
+		packaging/third-party-sources.sh packaging/source-apt.sh \
 		packaging/make-source.sh sample-sdk/installer-cli sample-sdk/installer/*.sh sample-sdk/payload/bin/tessaro-sdk-info \
 		deploy/ansible/roles/tessaro_sdk/files/*.sh
 	cd deploy/ansible && ANSIBLE_HOME=$(CURDIR)/$(BUILD)/ansible ansible-playbook --syntax-check \

@@ -50,8 +50,8 @@ mkdir "$root"
 
 # Exactly the package root: the link, the README, the installer's directory (the
 # program and its licence), the catalogues, the manual pages, the SDK's
-# licence, the notices and the bill of materials, the manifest, the back
-# end, its data and payload.
+# licence, the notices, the written offer and the bill of materials, the
+# manifest, the back end, its data and payload.
 if git -C "$sample" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     # A file git tracks that the work tree lacks would be left out quietly.
     missing=$(cd "$sample" && git ls-files --deleted -- LICENSE Manifest installer-cli installer data payload)
@@ -98,6 +98,46 @@ cp "$here/../COPYING" "$root/installer/COPYING"
 mkdir "$stage/linked"
 sh "$here/third-party.sh" "$map" "$here/licences" "$compiler" "$stage/linked"
 cp "$stage/linked/THIRD-PARTY-NOTICES" "$root/THIRD-PARTY-NOTICES"
+# Their corresponding sources: fetched beside the package where SOURCES_DIR
+# names a directory for them (make package does) and the build host can
+# fetch them; and, always, the written offer for them, naming each source
+# package's exact version and, where it was fetched, its .dsc's SHA-256.
+: > "$stage/dsc-sums"
+if [ -n "${SOURCES_DIR:-}" ]; then
+    if ! sh "$here/third-party-sources.sh" "$stage/linked/components" "$SOURCES_DIR"; then
+        echo "make-package: warning: not every library's source could be fetched into $SOURCES_DIR (above); the written offer stands for them" >&2
+    fi
+    cp "$SOURCES_DIR/dsc-sums" "$stage/dsc-sums"
+fi
+made=$(date -u -d "@$epoch" +%Y-%m-%d)
+{
+    cat <<EOF
+WRITTEN OFFER FOR THE SOURCES OF THE INSTALLER'S LIBRARIES
+
+The installer, installer/install, holds code of the libraries below, linked
+in: among them S-Lang, under the GNU General Public License, version 2 or
+later, and newt and the GNU C Library, under the GNU Lesser General Public
+License. For three years from $made, the day this package,
+$name, was made, and for as long as its vendor offers
+spare parts or support for it, Tessaro Systems gives any third party who
+asks a complete machine-readable copy of the corresponding source code of
+each of them, on a medium customarily used for software interchange, for
+no more than the cost of physically performing the distribution. Write to
+installer@tessaro.example, naming this package.
+
+The corresponding source of each is its Debian source package at the
+exact version below. Where this package was made with them, they lie
+beside it (third-party-sources/). "apt-get source PACKAGE=VERSION" fetches
+one from Debian, as does https://snapshot.debian.org/package/PACKAGE/VERSION/;
+the SHA-256 of the .dsc tells whether a copy is the one this package was
+made from (every other file of it is checked against its .dsc).
+
+EOF
+    awk -F '\t' 'FILENAME == ARGV[1] { sum[$1 "\t" $2] = $3 "  SHA-256 " $4; next }
+        { printf "%s %s\n  %s\n", $1, $2, (($1 "\t" $2) in sum) ? sum[$1 "\t" $2] : \
+            "(its .dsc was not fetched when this package was made: ask for it as above)" }' \
+        "$stage/dsc-sums" "$stage/linked/components"
+} > "$root/WRITTEN-OFFER"
 ln -s installer/install "$root/install"
 # The manual pages, dated by the same commit, naming this package.
 version=${name#tessaro-virtualization-sdk-}

@@ -307,6 +307,50 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
               "0\n");
     // Anyone may read it, as the package beside it.
     EXPECT_EQ(std::filesystem::status(sources / "tessaro-src.tar.gz").permissions(), std::filesystem::perms(0644));
+    // The linked libraries' sources are fetched as Debian source packages
+    // at their exact versions, each file checked against its .dsc (here from
+    // an archive the test makes: one package as it should be, one whose
+    // index serves another tarball than its .dsc states, one it lacks).
+    TempDir archive;
+    write_file(archive / "make-repo.sh", R"SH(set -e
+package() { # NAME STATED SERVED
+    printf '%s' "$2" > stated; printf '%s' "$3" > "repo/$1_1.0.tar.xz"
+    printf 'Format: 3.0 (native)\nSource: %s\nVersion: 1.0\nChecksums-Sha256:\n %s %s %s_1.0.tar.xz\n' \
+        "$1" "$(sha256sum < stated | cut -c 1-64)" "$(wc -c < stated)" "$1" > "repo/$1_1.0.dsc"
+    printf 'Package: %s\nVersion: 1.0\nDirectory: .\nChecksums-Sha256:\n' "$1"
+    for f in "repo/$1_1.0.dsc" "repo/$1_1.0.tar.xz"; do
+        printf ' %s %s %s\n' "$(sha256sum < "$f" | cut -c 1-64)" "$(wc -c < "$f")" "${f#repo/}"
+    done
+    echo
+}
+mkdir -p repo apt/lists/partial apt/cache/archives/partial
+{ package demo good good; package altered good bad; } > repo/Sources
+printf 'Origin: test\nDate: %s\nSHA256:\n %s %s Sources\n' "$(date -Ru)" "$(sha256sum < repo/Sources | cut -c 1-64)" \
+    "$(wc -c < repo/Sources)" > repo/Release
+echo "deb-src [trusted=yes] file:$PWD/repo ./" > apt/sources.list
+printf 'Dir::Etc::SourceList "%s/apt/sources.list";\nDir::Etc::SourceParts "%s/apt/none";\nDir::State::Lists "%s/apt/lists";\nDir::Cache "%s/apt/cache";\n' \
+    "$PWD" "$PWD" "$PWD" "$PWD" > apt/apt.conf
+APT_CONFIG=$PWD/apt/apt.conf apt-get update -qq
+printf 'demo\t1.0\tMIT\tall\tdemo=1.0\naltered\t1.0\tMIT\tall\taltered=1.0\nabsent\t2.0\tMIT\tall\tabsent=2.0\n' > components
+)SH");
+    ASSERT_EQ(run_process({"sh", archive / "make-repo.sh"}, archive.path()).status, 0);
+    ProcessResult fetched = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/third-party-sources.sh",
+                                         archive / "components", archive / "out"},
+                                        archive.path(), {"APT_CONFIG=" + archive / "apt/apt.conf"});
+    EXPECT_EQ(fetched.status, 1);
+    EXPECT_EQ(fetched.err, "third-party-sources: the source of altered 1.0 does not match its .dsc altered_1.0.dsc: "
+                           "altered_1.0.tar.xz; removed\n"
+                           "third-party-sources: the source of absent 2.0 cannot be fetched: E: Unable to find a source "
+                           "package for absent\n");
+    EXPECT_EQ(shell_output("ls " + sh_quote(archive / "out")), "demo_1.0.dsc\ndemo_1.0.tar.xz\ndsc-sums\n");
+    EXPECT_EQ(read_file(archive / "out/dsc-sums"),
+              "demo\t1.0\tdemo_1.0.dsc\t" + shell_output("sha256sum < " + sh_quote(archive / "repo/demo_1.0.dsc") + " | cut -c 1-64"));
+    // The package always holds the written offer for them, naming each
+    // library's source package at its exact version.
+    const std::string offer = read_file(bare.root() + "/WRITTEN-OFFER");
+    EXPECT_NE(offer.find("For three years from "), std::string::npos) << offer;
+    const std::string glibc = shell_output("dpkg-query -W -f='${source:Version}' libc6-dev");
+    EXPECT_NE(offer.find("\nglibc " + glibc + "\n  "), std::string::npos) << offer;
     // The README's way to ask which glibc the installer holds answers it.
     ProcessResult which_glibc = run_process({"sh", "-ec", block_with("select(.name == \"glibc\")")}, bare.root());
     EXPECT_EQ(which_glibc.out, shell_output("dpkg-query -W -f='${source:Version}\\n' libc6-dev")) << which_glibc.err;
