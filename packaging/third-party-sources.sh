@@ -14,8 +14,8 @@
 # OUT_DIR/dsc-sums gets one line per component, tab-separated: source
 # package, version, its .dsc's name and that file's SHA-256 (what the
 # written offer names). A component whose source cannot be fetched is
-# named on standard error and left out of dsc-sums: the status is then 1,
-# and what could be fetched stays. A file that does not match its .dsc is
+# named on standard error and left out of dsc-sums, its .dsc removed: the
+# status is then 1, and what could be fetched stays. A file that does not match its .dsc is
 # removed, with the .dsc, and named.
 set -eu
 components=$1
@@ -29,7 +29,9 @@ while IFS="$tab" read -r source version _licence _arch _binaries; do
     dsc=${source}_${version#*:}.dsc
     if ! said=$(cd "$out" && apt-get source --download-only --only-source -q "$source=$version" 2>&1) ||
         [ ! -f "$out/$dsc" ]; then
-        echo "third-party-sources: the source of $source $version cannot be fetched: $(printf '%s\n' "$said" | grep -E '^(E|W):' | tail -n 1)" >&2
+        echo "third-party-sources: the source of $source $version cannot be fetched: $(printf '%s\n' "$said" | grep -E '^E:' | head -n 1)" >&2
+        # (Half a source is none: its .dsc goes too.)
+        rm -f "$out/$dsc"
         status=1
         continue
     fi
