@@ -340,8 +340,8 @@ printf 'demo\t1.0\tMIT\tall\tdemo=1.0\naltered\t1.0\tMIT\tall\taltered=1.0\nabse
     EXPECT_EQ(fetched.status, 1);
     EXPECT_EQ(fetched.err, "third-party-sources: the source of altered 1.0 does not match its .dsc altered_1.0.dsc: "
                            "altered_1.0.tar.xz; removed\n"
-                           "third-party-sources: the source of absent 2.0 cannot be fetched: E: Unable to find a source "
-                           "package for absent\n");
+                           "third-party-sources: the source of absent 2.0 cannot be fetched: E: Can not find version "
+                           "'2.0' of package 'absent'\n");
     EXPECT_EQ(shell_output("ls " + sh_quote(archive / "out")), "demo_1.0.dsc\ndemo_1.0.tar.xz\ndsc-sums\n");
     EXPECT_EQ(read_file(archive / "out/dsc-sums"),
               "demo\t1.0\tdemo_1.0.dsc\t" + shell_output("sha256sum < " + sh_quote(archive / "repo/demo_1.0.dsc") + " | cut -c 1-64"));
