@@ -35,6 +35,22 @@ body=$(printf '%s\n' "$files" | jq -R -s -c --arg name "$name" --arg version "$v
     def rows: split("\n") | map(select(length > 0) | split("\t"));
     def purl(package; version; arch):
         "pkg:deb/debian/" + package + "@" + (version | @uri) + "?arch=" + arch + "&distro=" + $distro;
+    # Who made what: the vendor its package, installer and this bill;
+    # Debian the packages the installer links and the tools that built it.
+    def vendor: {name: "Tessaro Systems", url: ["https://tessaro.example"]};
+    def debian: {name: "Debian", url: ["https://www.debian.org"]};
+    # A source package, and the binary packages built from it that the
+    # link used ("name=version" each), each with its own package URL.
+    def binaries($source; $version; $arch; $list):
+        $list | split(" ") | map(select(length > 0) | split("=") | {
+            type: "library",
+            "bom-ref": purl(.[0]; .[1]; $arch),
+            supplier: debian,
+            name: .[0],
+            version: .[1],
+            purl: purl(.[0]; .[1]; $arch),
+            pedigree: {ancestors: [{type: "library", name: $source, version: $version, purl: purl($source; $version; "source")}]}
+        });
     (split("\n") | map(select(length > 0) | {sha: .[0:64], path: .[66:] | ltrimstr("./")})) as $files
     | ($components | rows) as $linked
     | {
@@ -43,21 +59,37 @@ body=$(printf '%s\n' "$files" | jq -R -s -c --arg name "$name" --arg version "$v
         version: 1,
         metadata: {
             timestamp: $timestamp,
+            authors: [{name: "Tessaro Systems"}],
+            supplier: vendor,
+            manufacture: vendor,
             tools: {
-                components: ($tools | rows | map({
+                components: ([{
                     type: "application",
+                    supplier: vendor,
+                    author: "The Tessaro installer developers",
+                    name: "bill-of-materials.sh",
+                    version: $version,
+                    description: "What writes this bill: packaging/bill-of-materials.sh of the installer'"'"'s sources"
+                }] + ($tools | rows | map({
+                    type: "application",
+                    supplier: debian,
                     name: .[0],
                     version: .[1],
                     purl: purl(.[0]; .[1]; .[2]),
                     properties: [{name: "debian:source", value: (.[3] + " " + .[4])}]
-                }))
+                })))
             },
             component: {
                 type: "application",
                 "bom-ref": "package",
+                supplier: vendor,
+                author: "Tessaro Systems",
                 name: "tessaro-virtualization-sdk",
                 version: $version,
                 description: "The Tessaro Virtualization SDK package for Linux on x86-64, with its installer",
+                # The SDK'"'"'s own licence (LICENSE, which the installer shows), and the installer'"'"'s.
+                licenses: [{license: {name: "Tessaro Virtualization SDK licence (LICENSE in the package)"}},
+                           {license: {id: "GPL-2.0-or-later"}}],
                 properties: [
                     {name: "tessaro:package", value: $name},
                     {name: "tessaro:identity", value: $digest}
@@ -68,6 +100,8 @@ body=$(printf '%s\n' "$files" | jq -R -s -c --arg name "$name" --arg version "$v
             [{
                 type: "application",
                 "bom-ref": "installer",
+                supplier: vendor,
+                author: "The Tessaro installer developers",
                 name: "install",
                 version: $version,
                 description: "The SDK installer: one static program",
@@ -77,23 +111,29 @@ body=$(printf '%s\n' "$files" | jq -R -s -c --arg name "$name" --arg version "$v
             }]
             + ($linked | map({
                 type: "library",
-                "bom-ref": purl(.[0]; .[1]; .[3]),
+                "bom-ref": purl(.[0]; .[1]; "source"),
+                supplier: debian,
                 name: .[0],
                 version: .[1],
                 licenses: [{expression: .[2]}],
-                purl: purl(.[0]; .[1]; .[3]),
+                purl: purl(.[0]; .[1]; "source"),
+                components: binaries(.[0]; .[1]; .[3]; .[4]),
                 properties: [{name: "debian:binary-packages", value: .[4]}]
             }))
             + ($files | map(select(.path != "installer/install") | {
                 type: "file",
                 "bom-ref": ("file:" + .path),
+                supplier: vendor,
                 name: .path,
+                version: $version,
                 hashes: [{alg: "SHA-256", content: .sha}]
             }))
         ),
+        # The installer depends on the binary packages whose archives the
+        # link took members from.
         dependencies: [
             {ref: "package", dependsOn: (["installer"] + ($files | map(select(.path != "installer/install") | "file:" + .path)))},
-            {ref: "installer", dependsOn: ($linked | map(purl(.[0]; .[1]; .[3])))}
+            {ref: "installer", dependsOn: [$linked[] | binaries(.[0]; .[1]; .[3]; .[4])[] | ."bom-ref"]}
         ]
       }')
 

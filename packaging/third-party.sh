@@ -82,6 +82,36 @@ licence_of() {
     awk -v s="$1" '!/^#/ && $1 == s { sub(/^[^ \t]+[ \t]+/, ""); sub(/[ \t]+$/, ""); print; exit }' "$licences"
 }
 
+# Each archive member the link took, "archive's real path<TAB>member".
+sed -n 's|^\(/[^ (]*\.a\)(\([^)]*\)).*$|\1\t\2|p' "$map" | LC_ALL=C sort -u |
+    awk -F '\t' 'FILENAME == ARGV[1] { real[$1] = $2; next } { print real[$1] "\t" $2 }' "$work/real" - > "$work/members"
+members_of() { # source package -> the members the link took from its archives
+    awk -F '\t' -v s="$1" 'FILENAME == ARGV[1] { if ($4 == s) binary[$1] = 1; next }
+        FILENAME == ARGV[2] { if ($1 in binary) archive[$2] = 1; next }
+        $1 in archive { print $2 }' "$work/packages" "$work/owners" "$work/members"
+}
+# The licences the members taken from a source package add to its own
+# (" AND EXPRESSION" for each of its rules that names one of them).
+added_licences() {
+    members_of "$1" > "$work/taken"
+    grep -v '^#' "$licences" | while read -r key expression; do
+        case $key in
+            "$1":*) ;;
+            *) continue ;;
+        esac
+        set -f
+        for glob in $(printf '%s\n' "${key#*:}" | tr ',' ' '); do
+            if awk -v g="$glob" 'BEGIN { gsub(/[.]/, "[.]", g); gsub(/[*]/, ".*", g); gsub(/[?]/, ".", g);
+                                         gsub(/\[!/, "[^", g); g = "^" g "$" }
+                                 $0 ~ g { found = 1; exit } END { exit !found }' "$work/taken"; then
+                printf ' AND %s' "$expression"
+                break
+            fi
+        done
+        set +f
+    done
+}
+
 # The full text of a licence that an expression names, from the host's
 # common licences (the copyright files refer to them).
 licence_text_file() {
@@ -103,6 +133,7 @@ while IFS= read -r source; do
         echo "third-party: $licences gives no licence for the source package $source (from $(awk -F '\t' -v s="$source" '$4 == s { print $1 }' "$work/packages" | paste -s -d ' ' -)): add its SPDX expression there" >&2
         exit 1
     fi
+    licence=$licence$(added_licences "$source")
     awk -F '\t' -v s="$source" -v l="$licence" '
         $4 == s { version = $5; arch = $3; bins = bins (bins == "" ? "" : " ") $1 "=" $2 }
         END { printf "%s\t%s\t%s\t%s\t%s\n", s, version, l, arch, bins }' "$work/packages" >> "$out/components"

@@ -263,8 +263,12 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     struct Linked {
         const char *source, *binary, *licence;
     };
-    for (const Linked &linked : {Linked{"gcc-12", "libgcc-12-dev", "GPL-3.0-or-later WITH GCC-exception-3.1"},
-                                 Linked{"glibc", "libc6-dev", "LGPL-2.1-or-later"},
+    // (With what the members taken add: libgcc's soft-fp and libstdc++'s
+    // demangler, glibc's resolver.)
+    for (const Linked &linked : {Linked{"gcc-12", "libgcc-12-dev", "GPL-3.0-or-later WITH GCC-exception-3.1 AND "
+                                                                   "LGPL-2.1-or-later WITH GCC-exception-2.0 AND "
+                                                                   "GPL-2.0-or-later WITH GCC-exception-2.0"},
+                                 Linked{"glibc", "libc6-dev", "LGPL-2.1-or-later AND ISC AND BSD-3-Clause AND HPND-DEC"},
                                  Linked{"newt", "libnewt-dev", "LGPL-2.0-only"},
                                  Linked{"popt", "libpopt-dev", "MIT"},
                                  Linked{"slang2", "libslang2-dev", "GPL-2.0-or-later"}}) {
@@ -273,7 +277,16 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
                                " '.components[] | select(.name == $n) | .version + \" \" + .licenses[0].expression + \" \" + .purl' " +
                                sh_quote(bom)),
                   version + " " + linked.licence + " pkg:deb/debian/" + linked.source + "@" +
-                      std::regex_replace(version, std::regex("\\+"), "%2B") + "?arch=amd64&distro=debian-12\n");
+                      std::regex_replace(version, std::regex("\\+"), "%2B") + "?arch=source&distro=debian-12\n");
+        // Its binary package that the link used, by its own package URL,
+        // derived from the source package.
+        const std::string binary_version = shell_output("dpkg-query -W -f='${Version}' " + std::string(linked.binary));
+        EXPECT_EQ(shell_output("jq -r --arg n " + std::string(linked.source) + " --arg b " + linked.binary +
+                               " '.components[] | select(.name == $n) | .components[] | select(.name == $b) | "
+                               ".purl + \" \" + .pedigree.ancestors[0].name' " + sh_quote(bom)),
+                  "pkg:deb/debian/" + std::string(linked.binary) + "@" +
+                      std::regex_replace(binary_version, std::regex("\\+"), "%2B") + "?arch=amd64&distro=debian-12 " +
+                      linked.source + "\n");
         EXPECT_NE(notices.find(std::string(linked.source) + " " + version + " (" + linked.licence + ")\n"), std::string::npos)
             << linked.source;
         EXPECT_NE(notices.find("--- /usr/share/doc/" + std::string(linked.binary) + "/copyright"), std::string::npos)
@@ -356,7 +369,20 @@ printf 'demo\t1.0\tMIT\tall\tdemo=1.0\naltered\t1.0\tMIT\tall\taltered=1.0\nabse
     EXPECT_EQ(which_glibc.out, shell_output("dpkg-query -W -f='${source:Version}\\n' libc6-dev")) << which_glibc.err;
     EXPECT_EQ(shell_output("jq -r '([.components[] | select(.type == \"library\") | .name] | join(\" \")), "
                            "(.dependencies[] | select(.ref == \"installer\") | .dependsOn | length)' " + sh_quote(bom)),
-              "gcc-12 glibc newt popt slang2\n5\n");
+              "gcc-12 glibc newt popt slang2\n6\n");
+    // The minimum elements, field by field: each component's supplier (the
+    // nested ones too), name, version and an identifier of its own; the
+    // dependencies; who wrote the bill, with what, and when; the package's
+    // supplier and licences (the SDK's and the installer's).
+    EXPECT_EQ(shell_output("jq -r '[.components[] | recurse(.components[]?)] | map(select((.supplier.name // \"\") == \"\" "
+                           "or (.name // \"\") == \"\" or (.version // \"\") == \"\" or ((.purl // .hashes // \"\") | length) "
+                           "== 0) | .name) | length' " + sh_quote(bom)),
+              "0\n");
+    EXPECT_EQ(shell_output("jq -c '.metadata | [.authors[0].name, (.timestamp | length > 0), .tools.components[0].name, "
+                           ".tools.components[0].supplier.name, .component.supplier.name, [.component.licenses[].license | "
+                           ".id // .name]]' " + sh_quote(bom)),
+              "[\"Tessaro Systems\",true,\"bill-of-materials.sh\",\"Tessaro Systems\",\"Tessaro Systems\","
+              "[\"Tessaro Virtualization SDK licence (LICENSE in the package)\",\"GPL-2.0-or-later\"]]\n");
     ProcessResult sums = run_process({"sh", "-c", "jq -r '.components[] | select(.hashes) | .hashes[0].content + \"  \" + "
                                                   "(if .type == \"file\" then .name else (.properties[] | select(.name == "
                                                   "\"tessaro:path\") | .value) end)' bom.cdx.json | sha256sum -c --quiet -"},
