@@ -99,6 +99,32 @@ TEST(MessageBoxes, TallTextsScrollInSixRows)
     EXPECT_EQ(button.first, first.first + 6 + 2);  // six rows, a blank row, the button's top edge
     six.term.press("Enter");
     EXPECT_EQ(six.finish(), "RESULT=0\n");
+
+    // A tall text of long paragraphs is wrapped once, from the text as it
+    // was, at the scrolling box's width: no row of a paragraph holds only
+    // the word or two that a second wrap of its wrapped lines would break off.
+    std::string paragraphs;
+    for (int p = 0; p < 4; ++p) {
+        for (int w = 0; w < 30; ++w)
+            paragraphs += "word ";
+        paragraphs += "\n";
+    }
+    ScreenRun tall;
+    tall.start({"show_message", paragraphs, "Ok"});
+    ASSERT_TRUE(tall.term.wait_for("word"));
+    int rows_with_words = 0;
+    for (const std::string &row : tall.term.rows()) {
+        int words = 0;
+        for (std::size_t at = row.find("word"); at != std::string::npos; at = row.find("word", at + 1))
+            ++words;
+        if (words == 0)
+            continue;
+        ++rows_with_words;
+        EXPECT_GE(words, 5) << tall.term.screen();
+    }
+    EXPECT_EQ(rows_with_words, 6) << tall.term.screen();
+    tall.term.press("Enter");
+    EXPECT_EQ(tall.finish(), "RESULT=0\n");
 }
 
 TEST(MessageBoxes, ShortMessageBoxIsOneRowTaller)
