@@ -119,11 +119,9 @@ int license_agreement_show()
         problem = _("it is not a regular file");
     else
         problem = text_file_problem(fd);
-    if (!problem.empty()) {
-        if (fd >= 0)
-            ::close(fd);
+    // (Error ends the run: the descriptor goes with it.)
+    if (!problem.empty())
         Error(1, _("License agreement file '%s' cannot be shown: %s"), license->c_str(), problem.c_str());
-    }
     // The file checked is the file shown: the screen reads it through the
     // same descriptor.
     return scrAgreementOf(_("License Agreement"), 0, fd, AGRT_LIC);
