@@ -37,7 +37,19 @@ TEST(CommandLine, VersionForAnyUserBeforeAnyLogLine)
         for (auto args : {std::vector<std::string>{"-v"}, {"--version"}, {"-v", "-h"}}) {
             ProcessResult r = pkg.run(args, options);
             EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(r.err, "Tessaro Virtualization SDK installation 3.1.0.412\n");
+            // The version, then the linked libraries' notices and where
+            // their licences are.
+            EXPECT_EQ(r.err, "Tessaro Virtualization SDK installation 3.1.0.412\n"
+                             "It holds code of these libraries, linked in:\n"
+                             "  the GNU C Library: Copyright (C) 1991-2015 Free Software Foundation, Inc.; "
+                             "LGPL-2.1-or-later\n"
+                             "  the GCC runtime libraries: Copyright (C) 1986-2019 Free Software Foundation, Inc.;\n"
+                             "    GPL-3.0-or-later WITH GCC-exception-3.1\n"
+                             "  newt: Copyright (C) 1996-2016 Red Hat, Inc.; LGPL-2.0-only\n"
+                             "  S-Lang: Copyright (C) 1995-2011 John E. Davis; GPL-2.0-or-later\n"
+                             "  popt: Copyright (c) 1998 Red Hat Software; MIT\n"
+                             "Their copyright notices and licences in full, and where their sources are:\n"
+                             "THIRD-PARTY-NOTICES in the package.\n");
             EXPECT_EQ(r.out, "");
         }
     }
