@@ -165,7 +165,9 @@ fuzz:
 # Small faults planted one at a time in a copy of the sources: which the
 # suite catches, by which test, and the score (not part of make test). The
 # hand-written list; with SEED=n [COUNT=k] k faults generated at random;
-# with DIFF=REV [COUNT=k] [SEED=n] one at every line written since REV;
+# with DIFF=REV [COUNT=k] [SEED=n] one at every line written since REV
+# (DIFF=A..B, or commits and ranges separated by commas: at the lines those
+# commits wrote that still stand);
 # ONLY=n,m runs those of the faults listed (by their numbers) alone.
 mutants: deps
 	python3 tests/mutation/mutants.py $(if $(DIFF),--diff $(DIFF) $(if $(SEED),--seed $(SEED)) \

@@ -215,6 +215,8 @@ def phases_for(root, path):
     first: (what, ctest arguments)."""
     if path.startswith("deploy/"):
         kinds = FLEET_PHASES
+    elif path.startswith("tests/"):
+        kinds = PHASES[:1]
     elif path.startswith("packaging/"):
         kinds = [("terminal", ["-L", "terminal"])] + FLEET_PHASES
     elif path.startswith("sample-sdk/"):
@@ -351,7 +353,8 @@ def diff_faults(root, copy, build, log, revision, seed, count, listing, only=Non
     lines), each judged by the tests that can see its file; with `only`,
     just the faults of those numbers in the list."""
     lines = operators.changed_sites(root, revision, seed)
-    print(f"{len(lines)} changed lines with faults to plant since {revision}"
+    written = "written by" if ".." in revision or "," in revision else "since"
+    print(f"{len(lines)} changed lines with faults to plant {written} {revision}"
           + (f"; {count} of them (seed {seed})" if count is not None and count < len(lines) else ""), flush=True)
     results = []
     skipped = 0

@@ -72,6 +72,16 @@ def main():
                 failures.append(why)
         if result.returncode != 0:
             failures.append(f"status {result.returncode}")
+        # A range names the lines its commits wrote that still stand: a
+        # line rewritten since, here in the work tree, is no longer its.
+        with open(os.path.join(project, "src/compare.cpp"), "w", encoding="utf-8") as out:
+            out.write(AFTER.replace("a >= 7", "a >= 8"))
+        listed = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
+                                 "--diff", "HEAD~1..HEAD", "--list"], capture_output=True, text=True, timeout=60)
+        output += listed.stdout + listed.stderr
+        if not re.search(r"\A1 changed lines with faults to plant written by HEAD~1\.\.HEAD\n\s+1 src/compare\.cpp:2: ",
+                         listed.stdout):
+            failures.append("a range: the line it wrote that still stands, alone")
     if failures:
         print(output)
         print("failed: " + "; ".join(failures))

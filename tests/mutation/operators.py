@@ -34,6 +34,8 @@ SHELL_SCRIPTS = ["sample-sdk/installer-cli", "sample-sdk/payload/bin/tessaro-sdk
 SHELL_DIRS = ["sample-sdk/installer", "packaging", "deploy"]
 YAML_DIRS = ["deploy"]
 PYTHON_DIRS = ["deploy"]
+# This tool itself, which its own unit test drives.
+TOOL_SCRIPTS = ["tests/mutation/mutants.py", "tests/mutation/operators.py"]
 
 
 def source_files(root):
@@ -51,6 +53,7 @@ def source_files(root):
     for directory in PYTHON_DIRS:
         for top, _, names in os.walk(os.path.join(root, directory)):
             found += [(os.path.join(top, n), "python") for n in names if n.endswith(".py")]
+    found += [(os.path.join(root, p), "python") for p in TOOL_SCRIPTS if os.path.isfile(os.path.join(root, p))]
     return sorted((os.path.relpath(p, root), kind) for p, kind in found)
 
 
@@ -341,15 +344,23 @@ def file_sites(root, path, kind, wanted=None):
 
 
 def all_sites(root):
+    """The sites of the whole tree but this tool's own: a change's lines
+    alone reach those."""
     sites = []
     for path, kind in source_files(root):
-        sites += file_sites(root, path, kind)
+        if path not in TOOL_SCRIPTS:
+            sites += file_sites(root, path, kind)
     return sites
 
 
 def changed_lines(root, revision):
     """{path: {line numbers}}: the lines that the work tree has new or
-    changed since `revision`, committed or not."""
+    changed since `revision`, committed or not. A `revision` that names
+    commits instead (a range A..B, or a comma-separated list of commits and
+    ranges) gives the lines of the work tree that those commits wrote and
+    no later change rewrote, as git blame tells."""
+    if ".." in revision or "," in revision:
+        return blamed_lines(root, revision)
     diff = subprocess.run(["git", "diff", "--no-ext-diff", "--no-color", "--no-renames", "-U0", revision, "--"],
                           cwd=root, check=True, capture_output=True, text=True, errors="replace").stdout
     changed = {}
@@ -361,6 +372,30 @@ def changed_lines(root, revision):
             match = re.match(r"@@ -\S+ \+(\d+)(?:,(\d+))? @@", line)
             start, count = int(match.group(1)), int(match.group(2) or 1)
             changed.setdefault(path, set()).update(range(start, start + count))
+    return changed
+
+
+def blamed_lines(root, commits):
+    """{path: {line numbers}} of the work tree's lines last written by one of
+    `commits` (A..B ranges and single commits, separated by commas)."""
+    def git(*arguments):
+        return subprocess.run(["git", *arguments], cwd=root, check=True, capture_output=True, text=True,
+                              errors="replace").stdout.split()
+    chosen = set()
+    for part in filter(None, commits.split(",")):
+        chosen.update(git("rev-list", part) if ".." in part else git("rev-parse", "--verify", part + "^{commit}"))
+    touched = set()
+    for commit in chosen:
+        touched.update(git("diff-tree", "--no-commit-id", "--name-only", "--no-renames", "-r", "--root", commit))
+    changed = {}
+    for path in sorted(touched):
+        if not os.path.isfile(os.path.join(root, path)):
+            continue
+        blame = subprocess.run(["git", "blame", "-l", "-s", "--", path], cwd=root, check=True, capture_output=True,
+                               text=True, errors="replace").stdout
+        for number, line in enumerate(blame.split("\n")[:-1], 1):
+            if line.lstrip("^")[:40] in chosen:
+                changed.setdefault(path, set()).add(number)
     return changed
 
 
