@@ -183,6 +183,12 @@ def well_formed(path, text):
             return False
     if path.endswith((".cpp", ".h")):
         return True
+    if path.endswith(".py"):
+        try:
+            compile(text, path, "exec")
+            return True
+        except SyntaxError:
+            return False
     shell = "bash" if text.startswith("#!/bin/bash") or text.startswith("#!/usr/bin/env bash") else "sh"
     return subprocess.run([shell, "-n"], input=text, text=True, capture_output=True).returncode == 0
 

@@ -9,8 +9,9 @@ the second commit wrote get their faults, each is run against the tests
 and reported; lines it did not write get none.
 
 The project: src/compare.cpp with one function its test checks at the
-boundary and one that no test calls; the second commit changes one line
-of each and adds a comment."""
+boundary and one that no test calls, and a Python file in the role's
+place that its own test checks; the second commit changes one line of
+each function and adds a comment."""
 import os
 import re
 import subprocess
@@ -25,6 +26,8 @@ enable_testing()
 add_executable(compare_test src/compare.cpp tests/compare_test.cpp)
 add_test(NAME compare COMMAND compare_test)
 set_tests_properties(compare PROPERTIES LABELS unit)
+add_test(NAME compare_py COMMAND python3 ${CMAKE_SOURCE_DIR}/deploy/compare.py)
+set_tests_properties(compare_py PROPERTIES LABELS fleet)
 """
 TEST = """bool less(int a, int b);
 int main() { return less(1, 2) && !less(2, 2) && !less(3, 2) ? 0 : 1; }
@@ -32,6 +35,12 @@ int main() { return less(1, 2) && !less(2, 2) && !less(3, 2) ? 0 : 1; }
 BEFORE = """bool less(int a, int b) { return b > a; }
 bool never(int a) { return a > 7; }
 """
+PY_BEFORE = """import sys
+def less(a, b):
+    return b > a
+sys.exit(0 if less(1, 2) and not less(2, 2) and not less(3, 2) else 1)
+"""
+PY_AFTER = PY_BEFORE.replace("b > a", "a < b")
 AFTER = """// Two comparisons.
 bool less(int a, int b) { return a < b; }
 bool never(int a) { return a >= 7; }
@@ -46,26 +55,29 @@ def git(project, *arguments):
 def main():
     failures = []
     with tempfile.TemporaryDirectory(prefix="mutants-test.") as project:
-        for path, text in (("CMakeLists.txt", CMAKE), ("tests/compare_test.cpp", TEST), ("src/compare.cpp", BEFORE)):
+        for path, text in (("CMakeLists.txt", CMAKE), ("tests/compare_test.cpp", TEST), ("src/compare.cpp", BEFORE),
+                           ("deploy/compare.py", PY_BEFORE)):
             os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
             with open(os.path.join(project, path), "w", encoding="utf-8") as out:
                 out.write(text)
         git(project, "init", "-q")
         git(project, "add", ".")
         git(project, "commit", "-q", "-m", "one")
-        with open(os.path.join(project, "src/compare.cpp"), "w", encoding="utf-8") as out:
-            out.write(AFTER)
+        for path, text in (("src/compare.cpp", AFTER), ("deploy/compare.py", PY_AFTER)):
+            with open(os.path.join(project, path), "w", encoding="utf-8") as out:
+                out.write(text)
         git(project, "commit", "-q", "-am", "two")
         result = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
                                  "--diff", "HEAD~1", "--seed", "1"], capture_output=True, text=True, timeout=600)
         output = result.stdout + result.stderr
         # (what the report must say, why)
         rows = [
-            (r"^2 changed lines with faults to plant since HEAD~1$", "the two changed lines, not the comment"),
+            (r"^3 changed lines with faults to plant since HEAD~1$", "the three changed lines, not the comment"),
+            (r"^\s+\d+ deploy/compare\.py:3: [^\n]*: caught by compare_py \(fleet\)$", "the role's Python: caught"),
             (r"^\s+\d+ src/compare\.cpp:2: \S+ -> \S+: caught by compare \(unit\)$", "the tested line: caught"),
             (r"^\s+\d+ src/compare\.cpp:3: [^\n]*: MISSED\n\s+--- src/compare\.cpp:3\n\s+-bool never\(int a\) "
              r"\{ return a >= 7; \}\n\s+\+bool never", "the untested line: missed, with its change"),
-            (r"^score: 1 of 2 faults caught \(50%\)$", "the score"),
+            (r"^score: 2 of 3 faults caught \(67%\)$", "the score"),
         ]
         for pattern, why in rows:
             if not re.search(pattern, output, re.M):
@@ -76,6 +88,7 @@ def main():
         # line rewritten since, here in the work tree, is no longer its.
         with open(os.path.join(project, "src/compare.cpp"), "w", encoding="utf-8") as out:
             out.write(AFTER.replace("a >= 7", "a >= 8"))
+        git(project, "checkout", "-q", "HEAD~1", "--", "deploy/compare.py")
         listed = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
                                  "--diff", "HEAD~1..HEAD", "--list"], capture_output=True, text=True, timeout=60)
         output += listed.stdout + listed.stderr
