@@ -24,13 +24,14 @@ CMAKE = """cmake_minimum_required(VERSION 3.20)
 project(throwaway CXX)
 enable_testing()
 add_executable(compare_test src/compare.cpp tests/compare_test.cpp)
-add_test(NAME compare COMMAND compare_test)
-set_tests_properties(compare PROPERTIES LABELS unit)
+add_test(NAME Compare.Boundaries COMMAND compare_test)
+set_tests_properties(Compare.Boundaries PROPERTIES LABELS unit)
 add_test(NAME compare_py COMMAND python3 ${CMAKE_SOURCE_DIR}/deploy/compare.py)
 set_tests_properties(compare_py PROPERTIES LABELS fleet)
 """
-TEST = """bool less(int a, int b);
-int main() { return less(1, 2) && !less(2, 2) && !less(3, 2) ? 0 : 1; }
+TEST = """#define TEST(suite, name) int main()
+bool less(int a, int b);
+TEST(Compare, Boundaries) { return less(1, 2) && !less(2, 2) && !less(3, 2) ? 0 : 1; }
 """
 BEFORE = """bool less(int a, int b) { return b > a; }
 bool never(int a) { return a > 7; }
@@ -74,13 +75,22 @@ def main():
         rows = [
             (r"^3 changed lines with faults to plant since HEAD~1$", "the three changed lines, not the comment"),
             (r"^\s+\d+ deploy/compare\.py:3: [^\n]*: caught by compare_py \(fleet\)$", "the role's Python: caught"),
-            (r"^\s+\d+ src/compare\.cpp:2: \S+ -> \S+: caught by compare \(unit\)$", "the tested line: caught"),
+            (r"^\s+\d+ src/compare\.cpp:2: \S+ -> \S+: caught by Compare\.Boundaries \(its own tests\)$",
+             "the tested line: caught by the test that mirrors its file, run first"),
             (r"^\s+\d+ src/compare\.cpp:3: [^\n]*: MISSED\n\s+--- src/compare\.cpp:3\n\s+-bool never\(int a\) "
              r"\{ return a >= 7; \}\n\s+\+bool never", "the untested line: missed, with its change"),
             (r"^score: 2 of 3 faults caught \(67%\)$", "the score"),
+            ("!did not build", "no fault said not to build where all did"),
         ]
+        seeded = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
+                                 "--seed", "1", "--count", "1"], capture_output=True, text=True, timeout=600)
+        output += seeded.stdout + seeded.stderr
+        rows += [(r"^seed 1: 1 generated faults\n\s+1 \S+:\d+: [^\n]*: (caught by \S+ \(\w+\)|MISSED)$",
+                  "a seeded fault anywhere, run"), (r"^score: \d of 1 faults", "the seeded run's score")]
+        if seeded.returncode != 0:
+            failures.append(f"seeded: status {seeded.returncode}")
         for pattern, why in rows:
-            if not re.search(pattern, output, re.M):
+            if (re.search(pattern.lstrip("!"), output, re.M) is None) != pattern.startswith("!"):
                 failures.append(why)
         if result.returncode != 0:
             failures.append(f"status {result.returncode}")
@@ -95,6 +105,25 @@ def main():
         if not re.search(r"\A1 changed lines with faults to plant written by HEAD~1\.\.HEAD\n\s+1 src/compare\.cpp:2: ",
                          listed.stdout):
             failures.append("a range: the line it wrote that still stands, alone")
+        # Which lines of new files get faults: (file, text, the lines that do).
+        # A here-document's text and the inner lines of a bracketed Python
+        # statement get none.
+        listing = [
+            ("packaging/notes.sh", "#!/bin/sh\ncat <<EOF\n[ 1 -lt 2 ]\nEOF\n[ \"$1\" -lt 2 ]\n", [2, 5]),
+            ("deploy/sizes.py", "total = sum([\n    sizes\n])\nprint(total)\n", [4]),
+        ]
+        for path, text, _ in listing:
+            os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
+            with open(os.path.join(project, path), "w", encoding="utf-8") as out:
+                out.write(text)
+        git(project, "add", "packaging/notes.sh", "deploy/sizes.py")
+        listed = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
+                                 "--diff", "HEAD", "--list"], capture_output=True, text=True, timeout=60)
+        output += listed.stdout + listed.stderr
+        for path, _, planted in listing:
+            sites = {int(n) for n in re.findall(rf"^\s+\d+ {re.escape(path)}:(\d+): ", listed.stdout, re.M)}
+            if sites != set(planted):
+                failures.append(f"{path}: faults at lines {sorted(sites)}, not {planted}")
     if failures:
         print(output)
         print("failed: " + "; ".join(failures))

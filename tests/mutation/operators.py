@@ -43,7 +43,7 @@ def source_files(root):
     found = []
     for top, _, names in os.walk(os.path.join(root, "src")):
         found += [(os.path.join(top, n), "c++") for n in names if n.endswith((".cpp", ".h"))]
-    found += [(os.path.join(root, p), "shell") for p in SHELL_SCRIPTS]
+    found += [(os.path.join(root, p), "shell") for p in SHELL_SCRIPTS if os.path.isfile(os.path.join(root, p))]
     for directory in SHELL_DIRS:
         for top, _, names in os.walk(os.path.join(root, directory)):
             found += [(os.path.join(top, n), "shell") for n in names if n.endswith(".sh")]
