@@ -314,12 +314,19 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     ProcessResult archived = run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-source.sh", sources / "clone",
                                           "tessaro-src", sources.path()});
     ASSERT_EQ(archived.status, 0) << archived.err;
+    EXPECT_EQ(archived.err, "");
     const std::string source_entries = shell_output("tar -tzf " + sh_quote(sources / "tessaro-src.tar.gz"));
     EXPECT_NE(source_entries.find("tessaro-src/CMakeLists.txt\n"), std::string::npos) << source_entries.substr(0, 400);
     EXPECT_EQ(shell_output("tar -tzf " + sh_quote(sources / "tessaro-src.tar.gz") + " | grep -cv '^tessaro-src/'"),
               "0\n");
     // Anyone may read it, as the package beside it.
     EXPECT_EQ(std::filesystem::status(sources / "tessaro-src.tar.gz").permissions(), std::filesystem::perms(0644));
+    // Changes not committed are not in it, and it says so.
+    write_file(sources / "clone/CMakeLists.txt", "project(y)\n");
+    EXPECT_NE(run_process({"sh", std::string(SOURCE_DIR) + "/packaging/make-source.sh", sources / "clone", "tessaro-src",
+                           sources.path()})
+                  .err.find("the work tree has changes that are not committed"),
+              std::string::npos);
     // The linked libraries' sources are fetched as Debian source packages
     // at their exact versions, each file checked against its .dsc (here from
     // an archive the test makes: one package as it should be, one whose
