@@ -458,7 +458,8 @@ TEST(FleetRollOut, InstallsUpgradesRemovesAndFailsClearly)
              {"md5", "rsa.asc", ".asc was made with a weak hash (MD5, SHA-1 or RIPEMD-160): sign with SHA-256 or stronger"},
              {"critical", "release.asc", ".asc carries a critical part that gpgv does not know (a critical notation, say)"},
              {"twosigs", "release.asc", ".asc holds 2 signatures: it must hold one, by the key of " + (signing / "release.asc")},
-             {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) + " is not an ASCII-armoured"},
+             {"good", "good/" + sums, "the signing key " + (signing / (std::string("good") + "/" + sums)) +
+                                              " is not an ASCII-armoured OpenPGP public key (gpg --export --armor writes one)"},
              {"good", "two.asc", "the signing key " + (signing / "two.asc") + " holds 2 keys (" +
                                      fingerprints.substr(0, fingerprints.size() - 1) + "): pin exactly one"},
              // (Two armour blocks: every one is read, in either order.)
