@@ -102,3 +102,20 @@ TEST(DecodeUtf8, LengthAndCodePointOrZero)
         }
     }
 }
+
+// What the screen shows of a text: every control and byte that is no
+// character one blank, a tab to the next stop of eight, a character one
+// column however many bytes it takes, nothing from a NUL on.
+TEST(ScreenText, EachColumnShownAsOneCharacter)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\tb", "a       b"},
+        {"\xff\tb", "        b"},
+        {"\xc3\xbc\tb", "\xc3\xbc       b"},
+        {"a\x1b[1m\x7f\xc2\x85" "b", "a [1m  b"},
+        {"a\nb\tc", "a\nb       c"},
+        {std::string("x\0y", 3), "x"},
+    };
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(screen_text(text), shown) << testing::PrintToString(text);
+}
