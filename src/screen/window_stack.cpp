@@ -215,11 +215,15 @@ void open_grid_window(newtComponent form, newtGrid grid, const std::string &titl
     int rows = 0;
     newtGetScreenSize(&columns, &rows);
     windows.push_back({form, grid, title, 0, columns, rows, false});
-    // (A window under it that is on the screen but no longer fits it
-    // comes off: the dialog it belongs to was left for this one.)
+    // Drawn alone over what stands on the screen as drawn for this size.
+    // Otherwise all are drawn anew: a window under it that no longer fits
+    // comes off (the dialog it belongs to was left for this one), and one
+    // drawn before the screen was cleared for a new size (which this
+    // dialog's layout may have taken) comes back.
     if (windows_fit() && !terminal_size_changed() &&
-        std::all_of(windows.begin(), windows.end() - 1,
-                    [](const OpenWindow &w) { return !w.on_screen || fits_now(w); })) {
+        std::all_of(windows.begin(), windows.end() - 1, [now = screen_generation()](const OpenWindow &w) {
+            return !w.on_screen || (fits_now(w) && w.generation == now);
+        })) {
         draw(windows.back());
         return;
     }

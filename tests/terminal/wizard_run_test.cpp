@@ -502,8 +502,11 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
     // (both wait while the installer is stopped) is dropped like any key
     // while the size notice shows, one the form would answer (Enter) as one
     // the library acts on by itself (Tab): grown again, the welcome is
-    // still there, its focus where it was.
-    for (const char *key : {"Enter", "Tab"}) {
+    // still there, its focus where it was. With a resize that still fits,
+    // the keys are answered: Cancel's question stands over the welcome
+    // drawn for the new size, and answered No, leaves it whole.
+    for (const auto &[key, columns, rows] :
+         std::vector<std::tuple<std::string, int, int>>{{"Enter", 60, 12}, {"Tab", 60, 12}, {"Tab Enter", 100, 30}}) {
         SCOPED_TRACE(key);
         WizardRun instant;
         instant.start();
@@ -511,13 +514,32 @@ TEST(WizardRun, DialogsFollowTheTerminalSize)
         const std::string installer = shell_output("pgrep -f " + sh_quote("^" + instant.pkg.program()));
         ASSERT_FALSE(installer.empty());
         ASSERT_EQ(kill(std::stoi(installer), SIGSTOP), 0);
-        instant.term.resize(60, 12);
+        instant.term.resize(columns, rows);
         // The terminal's own size is set when tmux gets round to it: the key
         // goes in after that, so that both are there when the installer goes on.
         const std::string tty = instant.term.tty();
-        ASSERT_TRUE(eventually([&] { return shell_output("stty -F " + sh_quote(tty) + " size") == "12 60\n"; }));
-        instant.term.press(key);
+        ASSERT_TRUE(eventually([&, rows = rows, columns = columns] {
+            return shell_output("stty -F " + sh_quote(tty) + " size") ==
+                   std::to_string(rows) + " " + std::to_string(columns) + "\n";
+        }));
+        std::istringstream keys(key);
+        for (std::string each; keys >> each;)
+            instant.term.press(each);
         ASSERT_EQ(kill(std::stoi(installer), SIGCONT), 0);
+        if (rows == 30) {
+            const std::string question = "Are you sure you want to cancel?";
+            ASSERT_TRUE(instant.term.wait_until([&](const std::string &screen) {
+                return screen.find(question) != std::string::npos &&
+                       screen.find("Welcome to Tessaro Virtualization SDK Installer!") != std::string::npos;
+            })) << instant.term.screen();
+            instant.term.press("Enter"); // No, the default
+            ASSERT_TRUE(instant.term.wait_gone(question)) << instant.term.screen();
+            ASSERT_TRUE(instant.term.wait_for("Welcome to Tessaro Virtualization SDK Installer!")) << instant.term.screen();
+            EXPECT_TRUE(instant.term.cursor_on("Cancel", true)) << instant.term.screen();
+            instant.term.press("BTab");
+            instant.cancel_at_welcome();
+            continue;
+        }
         ASSERT_TRUE(instant.term.wait_until([&](const std::string &) {
             std::string text;
             for (const std::string &row : instant.term.rows())
