@@ -260,6 +260,8 @@ TEST(ShippedPackage, RunsOnHostsWithoutItsLibraries)
     ProcessResult valid = run_process({"node", std::string(SOURCE_DIR) + "/tests/support/bom-validator/validate.js", bom});
     EXPECT_EQ(valid.status, 0) << valid.out << valid.err << "(make deps installs the validator)";
     const std::string notices = read_file(bare.root() + "/THIRD-PARTY-NOTICES");
+    // The installer's own licence travels beside it.
+    EXPECT_TRUE(read_file(bare.root() + "/installer/COPYING") == read_file(std::string(SOURCE_DIR) + "/COPYING"));
     struct Linked {
         const char *source, *binary, *licence;
     };
