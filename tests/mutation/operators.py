@@ -380,7 +380,7 @@ def blamed_lines(root, commits):
     `commits` (A..B ranges and single commits, separated by commas)."""
     def git(*arguments):
         return subprocess.run(["git", *arguments], cwd=root, check=True, capture_output=True, text=True,
-                              errors="replace").stdout.split()
+                              errors="replace").stdout.splitlines()
     chosen = set()
     for part in filter(None, commits.split(",")):
         chosen.update(git("rev-list", part) if ".." in part else git("rev-parse", "--verify", part + "^{commit}"))
