@@ -116,12 +116,13 @@ def main():
             ("packaging/notes.sh", "#!/bin/sh\ncat <<EOF\n[ 1 -lt 2 ]\nEOF\n[ \"$1\" -lt 2 ]\n"
              "cat <<-END\n\t[ 1 -lt 2 ]\n\tEND\n[ \"$1\" -lt 2 ]\n", [2, 5, 6, 9]),
             ("deploy/sizes.py", "total = sum([\n    sizes\n])\nprint(total)\n", [4]),
+            ("sample-sdk/installer-cli", "#!/bin/sh\n[ \"$1\" -lt 2 ]\n", [2]),
         ]
         for path, text, _ in listing:
             os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
             with open(os.path.join(project, path), "w", encoding="utf-8") as out:
                 out.write(text)
-        git(project, "add", "packaging/notes.sh", "deploy/sizes.py")
+        git(project, "add", *(path for path, _, _ in listing))
         listed = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
                                  "--diff", "HEAD", "--list"], capture_output=True, text=True, timeout=60)
         output += listed.stdout + listed.stderr
