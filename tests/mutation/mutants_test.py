@@ -55,21 +55,24 @@ def git(project, *arguments):
                    check=True, capture_output=True)
 
 
+def write(project, path, text):
+    os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
+    with open(os.path.join(project, path), "w", encoding="utf-8") as out:
+        out.write(text)
+
+
 def main():
     failures = []
     with tempfile.TemporaryDirectory(prefix="mutants-test.") as project:
         for path, text in (("CMakeLists.txt", CMAKE), ("tests/boundaries_test.cpp", TEST), ("src/compare.cpp", BEFORE),
                            ("src/compare.h", "bool less(int a, int b);\n"),
                            ("deploy/compare.py", PY_BEFORE)):
-            os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
-            with open(os.path.join(project, path), "w", encoding="utf-8") as out:
-                out.write(text)
+            write(project, path, text)
         git(project, "init", "-q")
         git(project, "add", ".")
         git(project, "commit", "-q", "-m", "one")
         for path, text in (("src/compare.cpp", AFTER), ("deploy/compare.py", PY_AFTER)):
-            with open(os.path.join(project, path), "w", encoding="utf-8") as out:
-                out.write(text)
+            write(project, path, text)
         git(project, "commit", "-q", "-am", "two")
         result = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
                                  "--diff", "HEAD~1", "--seed", "1"], capture_output=True, text=True, timeout=600)
@@ -100,8 +103,7 @@ def main():
             failures.append(f"status {result.returncode}")
         # A range names the lines its commits wrote that still stand: a
         # line rewritten since, here in the work tree, is no longer its.
-        with open(os.path.join(project, "src/compare.cpp"), "w", encoding="utf-8") as out:
-            out.write(AFTER.replace("a >= 7", "a >= 8"))
+        write(project, "src/compare.cpp", AFTER.replace("a >= 7", "a >= 8"))
         git(project, "checkout", "-q", "HEAD~1", "--", "deploy/compare.py")
         listed = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
                                  "--diff", "HEAD~1..HEAD", "--list"], capture_output=True, text=True, timeout=60)
@@ -119,9 +121,7 @@ def main():
             ("sample-sdk/installer-cli", "#!/bin/sh\n[ \"$1\" -lt 2 ]\n", [2]),
         ]
         for path, text, _ in listing:
-            os.makedirs(os.path.dirname(os.path.join(project, path)), exist_ok=True)
-            with open(os.path.join(project, path), "w", encoding="utf-8") as out:
-                out.write(text)
+            write(project, path, text)
         git(project, "add", *(path for path, _, _ in listing))
         listed = subprocess.run([sys.executable, os.path.join(HERE, "mutants.py"), "--root", project,
                                  "--diff", "HEAD", "--list"], capture_output=True, text=True, timeout=60)
